@@ -1,0 +1,50 @@
+#ifndef PS_MAINVIEW_H
+#define PS_MAINVIEW_H
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+class MainViewForm;
+class QDir;
+class QLabel;
+class QProgressBar;
+
+namespace Ps {
+
+class Settings;
+
+// The one window: two certificate lists, their progress, and a status line.
+class MainView : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainView(QWidget *parent = nullptr);
+    ~MainView() override;
+
+    void showStatus(const QString &message);
+    bool importCertificate(const wchar_t *filePath, const wchar_t *storeName, QString displayName);
+
+    static const QString certDirPath;
+    static const QString statusPrefix;
+    static const QString statusSuffix;
+
+private slots:
+    void on_btnInstall_clicked();
+
+private:
+    int installList(const QDir &certDir, const QStringList &names, const wchar_t *storeName,
+                    QLabel *progressLabel, QProgressBar *progressBar);
+    bool copyAndImport(const QString &sourcePath, const QString &tempPath, const QString &name,
+                 const wchar_t *storeName);
+
+    MainViewForm *ui;
+    Settings *settings;
+    QStringList rootCertFiles;
+    QStringList interimCertFiles;
+};
+
+} // namespace Ps
+
+#endif

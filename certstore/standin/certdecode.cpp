@@ -1,0 +1,126 @@
+#include "certdecode.h"
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <limits>
+
+namespace Ps::Standin {
+namespace {
+
+struct BioFree
+{
+    void operator()(BIO *bio) const { BIO_free(bio); }
+};
+using BioPtr = std::unique_ptr<BIO, BioFree>;
+
+constexpr char pemBegin[] = "-----BEGIN CERTIFICATE-----";
+
+bool isBlank(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool allBlank(const unsigned char *data, std::size_t size)
+{
+    return std::all_of(data, data + size, isBlank);
+}
+
+// Only a canonical encoding is taken: d2i must consume every byte, and the
+// certificate must encode back to the same bytes, so the thumbprint of what
+// is stored is the thumbprint of what was read.
+std::optional<DecodedCertificate> decodeDer(const unsigned char *data, std::size_t size, Encoding encoding)
+{
+    if (size == 0 || size > static_cast<std::size_t>(std::numeric_limits<long>::max()))
+        return std::nullopt;
+    const unsigned char *cursor = data;
+    X509Ptr x509(d2i_X509(nullptr, &cursor, static_cast<long>(size)));
+    if (!x509 || cursor != data + size)
+        return std::nullopt;
+
+    unsigned char *reencoded = nullptr;
+    const int length = i2d_X509(x509.get(), &reencoded);
+    const bool same = length == static_cast<int>(size) && std::memcmp(reencoded, data, size) == 0;
+    OPENSSL_free(reencoded);
+    if (!same)
+        return std::nullopt;
+    return DecodedCertificate{std::move(x509), std::vector<unsigned char>(data, data + size), encoding};
+}
+
+std::optional<DecodedCertificate> decodePem(const unsigned char *data, std::size_t size)
+{
+    const unsigned char *start = std::find_if_not(data, data + size, isBlank);
+    const std::size_t rest = static_cast<std::size_t>(data + size - start);
+    if (rest < sizeof pemBegin - 1 || std::memcmp(start, pemBegin, sizeof pemBegin - 1) != 0)
+        return std::nullopt;
+    if (rest > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        return std::nullopt;
+
+    BioPtr bio(BIO_new_mem_buf(start, static_cast<int>(rest)));
+    if (!bio)
+        return std::nullopt;
+    char *name = nullptr;
+    char *header = nullptr;
+    unsigned char *body = nullptr;
+    long bodySize = 0;
+    if (PEM_read_bio(bio.get(), &name, &header, &body, &bodySize) != 1)
+        return std::nullopt;
+
+    std::optional<DecodedCertificate> decoded;
+    // A header would mean an encrypted or otherwise wrapped body.
+    if (std::strcmp(name, "CERTIFICATE") == 0 && header[0] == '\0' && bodySize > 0)
+        decoded = decodeDer(body, static_cast<std::size_t>(bodySize), Encoding::Pem);
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(body);
+
+    char *trailing = nullptr;
+    const long trailingSize = BIO_get_mem_data(bio.get(), &trailing);
+    if (trailingSize > 0 && !allBlank(reinterpret_cast<unsigned char *>(trailing), static_cast<std::size_t>(trailingSize)))
+        return std::nullopt;
+    return decoded;
+}
+
+} // namespace
+
+std::optional<DecodedCertificate> decodeCertificate(const unsigned char *data, std::size_t size)
+{
+    if (!data || size == 0)
+        return std::nullopt;
+    // A DER certificate starts with a SEQUENCE tag; PEM text never does.
+    if (data[0] == 0x30)
+        return decodeDer(data, size, Encoding::Der);
+    return decodePem(data, size);
+}
+
+std::string thumbprint(const std::vector<unsigned char> &der)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestSize = 0;
+    if (EVP_Digest(der.data(), der.size(), digest, &digestSize, EVP_sha1(), nullptr) != 1)
+        return std::string();
+    static const char hex[] = "0123456789ABCDEF";
+    std::string text;
+    for (unsigned int i = 0; i < digestSize; ++i) {
+        text += hex[digest[i] >> 4];
+        text += hex[digest[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string pemText(const std::vector<unsigned char> &der)
+{
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || der.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())
+        || PEM_write_bio(bio.get(), "CERTIFICATE", "", der.data(), static_cast<long>(der.size())) <= 0)
+        return std::string();
+    char *text = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &text);
+    return std::string(text, static_cast<std::size_t>(size));
+}
+
+} // namespace Ps::Standin

@@ -1,0 +1,43 @@
+#ifndef VYR_CERTDECODE_H
+#define VYR_CERTDECODE_H
+
+#include <openssl/x509.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Ps::Standin {
+
+struct X509Free
+{
+    void operator()(X509 *certificate) const { X509_free(certificate); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+enum class Encoding { Der, Pem };
+
+struct DecodedCertificate
+{
+    X509Ptr x509;
+    std::vector<unsigned char> der; // the certificate's own encoding, as found
+    Encoding encoding;
+};
+
+// Accepts exactly one X.509 certificate, DER or PEM (whitespace around the PEM
+// block allowed), and nothing else: no trailing bytes, no second object, no
+// CRL, key or PKCS #7 bundle.
+std::optional<DecodedCertificate> decodeCertificate(const unsigned char *data, std::size_t size);
+
+// SHA-1 over the DER encoding, 40 uppercase hex digits: the name Windows'
+// stores key their entries by.
+std::string thumbprint(const std::vector<unsigned char> &der);
+
+// The DER bytes wrapped as a PEM "CERTIFICATE" block.
+std::string pemText(const std::vector<unsigned char> &der);
+
+} // namespace Ps::Standin
+
+#endif

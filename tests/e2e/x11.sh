@@ -1,0 +1,63 @@
+# Helpers for driving the real executable in a real X server; sourced.
+# Starts a private Xvfb, finds the window by its title, clicks in it.
+
+start_xvfb() {
+    local display
+    for display in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
+        Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        XVFB_PID=$!
+        export DISPLAY=":$display"
+        for _ in $(seq 50); do
+            xdpyinfo >/dev/null 2>&1 && return 0
+            kill -0 "$XVFB_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$XVFB_PID" 2>/dev/null
+    done
+    echo "no X server could be started" >&2
+    return 1
+}
+
+stop_xvfb() {
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+    return 0
+}
+
+# Prints the id of the mapped window titled $1, waiting up to 20 s.
+find_window() {
+    local id
+    for _ in $(seq 200); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    echo "window '$1' never appeared" >&2
+    return 1
+}
+
+# Clicks at client-area coordinates $2, $3 of window $1.
+click_in() {
+    xdotool mousemove --window "$1" "$2" "$3" sleep 0.2 click 1
+}
+
+# Waits up to $2 s for process $1 to end; its exit code goes to EXIT_CODE.
+wait_exit() {
+    local pid=$1
+    for _ in $(seq $(($2 * 10))); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            wait "$pid"
+            EXIT_CODE=$?
+            return 0
+        fi
+        sleep 0.1
+    done
+    kill "$pid" 2>/dev/null
+    echo "process $pid did not end within $2 s" >&2
+    return 1
+}
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
