@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Makes the files the store tests import, into folder $1: a test chain (root,
+# intermediate, leaf) in DER and PEM, a second unrelated root, and files that
+# are no single certificate: a CRL (DER and PEM), a PKCS #7 bundle, a private
+# key, two certificates in one PEM file, a truncated and an overlong DER file,
+# text, an empty file. rekeyed has the test root's subject under another key.
+# Thumbprints go to <name>.sha1 (40 uppercase hex digits).
+set -euo pipefail
+out=$1
+mkdir -p "$out"
+cd "$out"
+
+cat > openssl.cnf <<'CNF'
+[req]
+distinguished_name = dn
+[dn]
+[root]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[inter]
+basicConstraints = critical, CA:TRUE, pathlen:0
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+[leaf]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+[ca]
+default_ca = test_ca
+[test_ca]
+database = index.txt
+crlnumber = crlnumber
+default_md = sha256
+default_crl_days = 30
+CNF
+: > index.txt
+echo 01 > crlnumber
+
+key() { openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1" 2>/dev/null; }
+key root.key
+key inter.key
+key leaf.key
+key other.key
+key rekeyed.key
+
+openssl req -x509 -new -key root.key -sha256 -days 3650 -subj "/O=Vyr Tests/CN=Vyr Test Root" \
+    -config openssl.cnf -extensions root -out root.pem
+openssl req -x509 -new -key other.key -sha256 -days 3650 -subj "/O=Elsewhere/CN=Unrelated Root" \
+    -config openssl.cnf -extensions root -out other.pem
+# The same subject as the test root, under another key.
+openssl req -x509 -new -key rekeyed.key -sha256 -days 3650 -subj "/O=Vyr Tests/CN=Vyr Test Root" \
+    -config openssl.cnf -extensions root -out rekeyed.pem
+openssl req -new -key inter.key -subj "/O=Vyr Tests/CN=Vyr Test Intermediate" -config openssl.cnf -out inter.csr
+openssl x509 -req -in inter.csr -CA root.pem -CAkey root.key -set_serial 2 -sha256 -days 3650 \
+    -extfile openssl.cnf -extensions inter -out inter.pem 2>/dev/null
+openssl req -new -key leaf.key -subj "/O=Vyr Tests/CN=leaf.vyr.test" -config openssl.cnf -out leaf.csr
+openssl x509 -req -in leaf.csr -CA inter.pem -CAkey inter.key -set_serial 3 -sha256 -days 365 \
+    -extfile openssl.cnf -extensions leaf -out leaf.pem 2>/dev/null
+
+for name in root rekeyed other inter leaf; do
+    openssl x509 -in "$name.pem" -outform DER -out "$name.der"
+    openssl x509 -in "$name.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' > "$name.sha1"
+done
+
+openssl ca -gencrl -config openssl.cnf -keyfile root.key -cert root.pem -out crl.pem 2>/dev/null
+openssl crl -in crl.pem -outform DER -out crl.der
+openssl crl2pkcs7 -nocrl -certfile root.pem -outform DER -out p7.der
+cp root.key key.pem
+cat root.pem inter.pem > two.pem
+head -c 600 root.der > truncated.der
+{ cat root.der; printf '\0'; } > trailing.der
+printf 'Not a certificate.\n' > text.txt
+: > empty.der

@@ -1,0 +1,48 @@
+#ifndef STOREFIXTURE_H
+#define STOREFIXTURE_H
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+// The scratch stores this test build writes, and the test files made for it.
+namespace StoreFixture {
+
+inline QString storeRoot()
+{
+    return QStringLiteral(VYR_STORE_ROOT);
+}
+
+inline QString storeFolder(const QString &store)
+{
+    return storeRoot() + QLatin1Char('/') + store;
+}
+
+inline void clearStores()
+{
+    QDir(storeFolder(QStringLiteral("ROOT"))).removeRecursively();
+    QDir(storeFolder(QStringLiteral("CA"))).removeRecursively();
+}
+
+inline QString testData(const QString &name)
+{
+    return QStringLiteral(VYR_TEST_DATA) + QLatin1Char('/') + name;
+}
+
+inline QString thumbprintOf(const QString &name)
+{
+    QFile file(testData(name + QStringLiteral(".sha1")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
+}
+
+// What a store folder holds, by name, hidden files included.
+inline QStringList storeEntries(const QString &store)
+{
+    return QDir(storeFolder(store)).entryList(QDir::Files | QDir::Dirs | QDir::System | QDir::Hidden
+                                                  | QDir::NoDotAndDotDot,
+                                              QDir::Name);
+}
+
+} // namespace StoreFixture
+
+#endif

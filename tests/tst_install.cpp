@@ -1,0 +1,245 @@
+// The import of one file and the installation run behind the install button,
+// in process, against the scratch stores and with test bundles registered at
+// run time.
+#include "mainview.h"
+#include "storefixture.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResource>
+#include <QtTest>
+
+#include <memory>
+
+using namespace StoreFixture;
+
+namespace {
+
+QString bundle(const char *name)
+{
+    return QStringLiteral(VYR_TEST_BUNDLES "/") + QLatin1String(name) + QStringLiteral(".rcc");
+}
+
+QString summary(int succeeded, int total)
+{
+    return Ps::MainView::statusPrefix
+           + QString::fromUtf8(u8"Importare finalizat\u0103 <br/> Importat cu succes %1 certificate din %2")
+                 .arg(succeeded)
+                 .arg(total)
+           + Ps::MainView::statusSuffix;
+}
+
+QStringList certificateFiles(const QString &store)
+{
+    return QDir(storeFolder(store)).entryList({QStringLiteral("*.crt")}, QDir::Files);
+}
+
+// Registers a test bundle for one scope.
+class Bundle
+{
+public:
+    explicit Bundle(const QString &path) : path(path) { registered = QResource::registerResource(path); }
+    ~Bundle()
+    {
+        if (registered)
+            QResource::unregisterResource(path);
+    }
+    bool registered = false;
+
+private:
+    QString path;
+};
+
+} // namespace
+
+class TestInstall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void importsOneFile_data();
+    void importsOneFile();
+    void runsBothLists_data();
+    void runsBothLists();
+    void secondRunStartsAfresh();
+    void unsafeNamesTouchNoFile();
+
+private:
+    template <typename T>
+    T *child(Ps::MainView &view, const char *name)
+    {
+        return view.findChild<T *>(QLatin1String(name));
+    }
+    QString tempDir() const { return QStringLiteral(VYR_TEST_SCRATCH "/tmp/run"); }
+
+    std::unique_ptr<Bundle> certificates;
+};
+
+void TestInstall::initTestCase()
+{
+    // The run copies into the temporary folder; keep it inside the scratch
+    // space, one level down, so names that climb out of it can be watched.
+    qputenv("TMPDIR", tempDir().toLocal8Bit());
+    certificates = std::make_unique<Bundle>(bundle("certs"));
+    QVERIFY(certificates->registered);
+}
+
+void TestInstall::init()
+{
+    clearStores();
+    QDir(QStringLiteral(VYR_TEST_SCRATCH "/tmp")).removeRecursively();
+    QVERIFY(QDir().mkpath(tempDir()));
+}
+
+void TestInstall::importsOneFile_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("store");
+    QTest::addColumn<bool>("added");
+
+    QTest::newRow("DER root into ROOT") << "root.der" << "ROOT" << true;
+    QTest::newRow("PEM intermediate into CA") << "inter.pem" << "CA" << true;
+    QTest::newRow("missing file") << "absent.der" << "ROOT" << false;
+    QTest::newRow("not a certificate") << "text.txt" << "ROOT" << false;
+    QTest::newRow("truncated certificate") << "truncated.der" << "ROOT" << false;
+    QTest::newRow("CRL") << "crl.der" << "ROOT" << false;
+    QTest::newRow("PKCS #7 bundle") << "p7.der" << "CA" << false;
+    QTest::newRow("unknown store") << "root.der" << "VyrNoSuchStore" << false;
+}
+
+// The status line announces a certificate only once its store is open, and
+// a failed decode or open leaves the line as it was.
+void TestInstall::importsOneFile()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, store);
+    QFETCH(bool, added);
+
+    Ps::MainView view;
+    view.showStatus(QStringLiteral("Instalare..."));
+    const QString before = child<QLabel>(view, "lblStatus")->text();
+
+    const bool result = view.importCertificate(testData(file).toStdWString().c_str(), store.toStdWString().c_str(),
+                                               QStringLiteral("Display_Name.cer"));
+
+    QCOMPARE(result, added);
+    const QString status = child<QLabel>(view, "lblStatus")->text();
+    if (added) {
+        QCOMPARE(status, Ps::MainView::statusPrefix + QStringLiteral("Importare certificat Display_Name.cer")
+                             + Ps::MainView::statusSuffix);
+        QCOMPARE(certificateFiles(store).size(), 1);
+    } else {
+        QCOMPARE(status, before);
+        QVERIFY(certificateFiles(QStringLiteral("ROOT")).isEmpty());
+        QVERIFY(certificateFiles(QStringLiteral("CA")).isEmpty());
+    }
+}
+
+void TestInstall::runsBothLists_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("rootLabel");
+    QTest::addColumn<QString>("interimLabel");
+    QTest::addColumn<int>("rootBar");
+    QTest::addColumn<int>("interimBar");
+    QTest::addColumn<int>("succeeded");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("rootFiles");
+    QTest::addColumn<int>("interimFiles");
+
+    QTest::newRow("both lists empty")
+        << bundle("settings_empty_lists") << "0 din 0" << "0 din 0" << 0 << 0 << 0 << 0 << 0 << 0;
+    QTest::newRow("4 roots and 5 intermediates")
+        << bundle("settings_shipped") << "4 din 4. Succes - 4" << "5 din 5. Succes - 5" << 4 << 5 << 9 << 9 << 4 << 5;
+    QTest::newRow("second of four roots missing from the bundle")
+        << bundle("settings_second_root_missing") << "4 din 4. Succes - 3" << "5 din 5. Succes - 5" << 4 << 5 << 8
+        << 9 << 3 << 5;
+    QTest::newRow("a name listed twice counts twice")
+        << bundle("settings_listed_twice") << "3 din 3. Succes - 3" << "2 din 2. Succes - 2" << 3 << 2 << 5 << 5
+        << 2 << 1;
+    QTest::newRow("unsafe names count as attempts without success")
+        << bundle("settings_unsafe_names") << "8 din 8. Succes - 1" << "2 din 2. Succes - 1" << 8 << 2 << 2 << 10
+        << 1 << 1;
+}
+
+void TestInstall::runsBothLists()
+{
+    QFETCH(QString, settings);
+    QFETCH(QString, rootLabel);
+    QFETCH(QString, interimLabel);
+    QFETCH(int, rootBar);
+    QFETCH(int, interimBar);
+    QFETCH(int, succeeded);
+    QFETCH(int, total);
+    QFETCH(int, rootFiles);
+    QFETCH(int, interimFiles);
+
+    Bundle settingsBundle(settings);
+    QVERIFY(settingsBundle.registered);
+    Ps::MainView view;
+    QTest::mouseClick(child<QPushButton>(view, "btnInstall"), Qt::LeftButton);
+
+    QCOMPARE(child<QLabel>(view, "lblRootCertsProgress")->text(), rootLabel);
+    QCOMPARE(child<QLabel>(view, "lblInterimCertsProgress")->text(), interimLabel);
+    QCOMPARE(child<QProgressBar>(view, "progressRootCerts")->value(), rootBar);
+    QCOMPARE(child<QProgressBar>(view, "progressRootCerts")->maximum(), rootBar);
+    QCOMPARE(child<QProgressBar>(view, "progressInterimCerts")->value(), interimBar);
+    QCOMPARE(child<QProgressBar>(view, "progressInterimCerts")->maximum(), interimBar);
+    QCOMPARE(child<QLabel>(view, "lblStatus")->text(), summary(succeeded, total));
+    QCOMPARE(certificateFiles(QStringLiteral("ROOT")).size(), rootFiles);
+    QCOMPARE(certificateFiles(QStringLiteral("CA")).size(), interimFiles);
+    if (total == 0)
+        QVERIFY(QDir(tempDir()).isEmpty());
+}
+
+void TestInstall::secondRunStartsAfresh()
+{
+    Bundle settingsBundle(bundle("settings_second_root_missing"));
+    QVERIFY(settingsBundle.registered);
+    Ps::MainView view;
+    QPushButton *install = child<QPushButton>(view, "btnInstall");
+
+    QTest::mouseClick(install, Qt::LeftButton);
+    const QStringList rootsAfterFirst = storeEntries(QStringLiteral("ROOT"));
+    const QStringList interimsAfterFirst = storeEntries(QStringLiteral("CA"));
+    QTest::mouseClick(install, Qt::LeftButton);
+
+    QCOMPARE(child<QLabel>(view, "lblRootCertsProgress")->text(), QStringLiteral("4 din 4. Succes - 3"));
+    QCOMPARE(child<QLabel>(view, "lblStatus")->text(), summary(8, 9));
+    QCOMPARE(storeEntries(QStringLiteral("ROOT")), rootsAfterFirst);
+    QCOMPARE(storeEntries(QStringLiteral("CA")), interimsAfterFirst);
+    // The copies stay in the temporary folder between runs.
+    QCOMPARE(QDir(tempDir()).entryList(QDir::Files).size(), 8);
+}
+
+// Names that would put the temporary copy outside the temporary folder are
+// never used as paths: the files sitting where they point survive the run.
+void TestInstall::unsafeNamesTouchNoFile()
+{
+    const QStringList victims{QStringLiteral(VYR_TEST_SCRATCH "/tmp/victim.cer"),
+                              QStringLiteral(VYR_TEST_SCRATCH "/victim.crt"), tempDir() + "/sub/victim.cer",
+                              tempDir() + "/sub\\victim.cer"};
+    QVERIFY(QDir().mkpath(tempDir() + "/sub"));
+    for (const QString &victim : victims) {
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("someone else's file\n");
+    }
+
+    Bundle settingsBundle(bundle("settings_unsafe_names"));
+    QVERIFY(settingsBundle.registered);
+    Ps::MainView view;
+    QTest::mouseClick(child<QPushButton>(view, "btnInstall"), Qt::LeftButton);
+
+    for (const QString &victim : victims)
+        QVERIFY2(QFile::exists(victim), qPrintable(victim));
+    QFile::remove(QStringLiteral(VYR_TEST_SCRATCH "/victim.crt"));
+    QCOMPARE(QDir(tempDir()).entryList(QDir::Files),
+             QStringList({"sub\\victim.cer", "Vyr_Int_1.crt", "Vyr_Root_CA_1.cer"}));
+}
+
+QTEST_MAIN(TestInstall)
+#include "tst_install.moc"

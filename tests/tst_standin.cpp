@@ -1,0 +1,281 @@
+// The off-Windows stand-in for CryptoAPI's certificate functions, held to the
+// contract other programs rely on: the store folders, their file names and
+// links, and OpenSSL's -CApath lookups through them.
+#include "storefixture.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace StoreFixture;
+
+namespace {
+
+const DWORD localMachine = CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG;
+
+struct Decoded
+{
+    BOOL ok = FALSE;
+    DWORD contentType = 0;
+    DWORD formatType = 0;
+    PCCERT_CONTEXT context = nullptr;
+    ~Decoded() { CertFreeCertificateContext(context); }
+};
+
+void decode(const QString &path, Decoded &decoded)
+{
+    const std::wstring widePath = path.toStdWString();
+    const void *context = nullptr;
+    decoded.ok = CryptQueryObject(CERT_QUERY_OBJECT_FILE, widePath.c_str(), CERT_QUERY_CONTENT_FLAG_ALL,
+                                  CERT_QUERY_CONTENT_FLAG_ALL, 0, nullptr, &decoded.contentType,
+                                  &decoded.formatType, nullptr, nullptr, &context);
+    decoded.context = static_cast<PCCERT_CONTEXT>(context);
+}
+
+HCERTSTORE openStore(const wchar_t *name, DWORD flags = localMachine)
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, flags, name);
+}
+
+bool addFile(const QString &fileName, const wchar_t *store)
+{
+    Decoded decoded;
+    decode(testData(fileName), decoded);
+    HCERTSTORE handle = openStore(store);
+    const bool added = decoded.ok && handle
+                       && CertAddCertificateContextToStore(handle, decoded.context, CERT_STORE_ADD_ALWAYS, nullptr);
+    if (handle)
+        CertCloseStore(handle, 0);
+    return added;
+}
+
+QString openssl(const QStringList &arguments, int *exitCode = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("openssl"), arguments);
+    process.waitForFinished();
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromLocal8Bit(process.readAll()).trimmed();
+}
+
+} // namespace
+
+class TestStandin : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void decodesOnlyOneCertificate_data();
+    void decodesOnlyOneCertificate();
+    void opensStores_data();
+    void opensStores();
+    void unprivilegedUserCannotOpenForWriting_data();
+    void unprivilegedUserCannotOpenForWriting();
+    void addWritesThumbprintFileAndHashLink();
+    void secondAddLeavesOneFile();
+    void sameSubjectTakesNextLink();
+    void failedWriteLeavesNothing();
+    void chainVerifiesWithStoreAsCApath();
+};
+
+void TestStandin::init()
+{
+    clearStores();
+}
+
+void TestStandin::decodesOnlyOneCertificate_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("format"); // 0: refused
+
+    QTest::newRow("DER certificate") << "root.der" << CERT_QUERY_FORMAT_BINARY;
+    QTest::newRow("PEM certificate") << "root.pem" << CERT_QUERY_FORMAT_BASE64_ENCODED;
+    QTest::newRow("missing file") << "absent.der" << 0;
+    QTest::newRow("empty file") << "empty.der" << 0;
+    QTest::newRow("plain text") << "text.txt" << 0;
+    QTest::newRow("truncated DER") << "truncated.der" << 0;
+    QTest::newRow("DER with a trailing byte") << "trailing.der" << 0;
+    QTest::newRow("DER CRL") << "crl.der" << 0;
+    QTest::newRow("PEM CRL") << "crl.pem" << 0;
+    QTest::newRow("PKCS #7 bundle") << "p7.der" << 0;
+    QTest::newRow("private key") << "key.pem" << 0;
+    QTest::newRow("two certificates in one PEM file") << "two.pem" << 0;
+    QTest::newRow("a folder") << "." << 0;
+}
+
+void TestStandin::decodesOnlyOneCertificate()
+{
+    QFETCH(QString, file);
+    QFETCH(int, format);
+
+    Decoded decoded;
+    decode(testData(file), decoded);
+    QCOMPARE(bool(decoded.ok), format != 0);
+    if (!format) {
+        QVERIFY(!decoded.context);
+        return;
+    }
+    QCOMPARE(int(decoded.contentType), CERT_QUERY_CONTENT_CERT);
+    QCOMPARE(int(decoded.formatType), format);
+    QFile der(testData(QStringLiteral("root.der")));
+    QVERIFY(der.open(QIODevice::ReadOnly));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(decoded.context->pbCertEncoded),
+                        int(decoded.context->cbCertEncoded)),
+             der.readAll());
+}
+
+void TestStandin::opensStores_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QString>("folder"); // empty: refused
+
+    QTest::newRow("ROOT is created on first open") << "ROOT" << int(localMachine) << "ROOT";
+    QTest::newRow("CA is created on first open") << "CA" << int(localMachine) << "CA";
+    QTest::newRow("names are case-insensitive") << "root" << int(localMachine) << "ROOT";
+    QTest::newRow("unknown store with open-existing") << "VyrNoSuchStore" << int(localMachine) << "";
+    QTest::newRow("name leaving the store root") << "../ROOT" << int(localMachine) << "";
+    QTest::newRow("empty name") << "" << int(localMachine) << "";
+    QTest::newRow("current user's stores")
+        << "ROOT" << int(CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG) << "";
+}
+
+void TestStandin::opensStores()
+{
+    QFETCH(QString, name);
+    QFETCH(int, flags);
+    QFETCH(QString, folder);
+
+    const std::wstring wideName = name.toStdWString();
+    HCERTSTORE store = openStore(wideName.c_str(), DWORD(flags));
+    QCOMPARE(store != nullptr, !folder.isEmpty());
+    if (store) {
+        QVERIFY(CertCloseStore(store, 0));
+        QVERIFY(QFileInfo(storeFolder(folder)).isDir());
+    }
+    QVERIFY(!QFileInfo::exists(storeFolder(QStringLiteral("VyrNoSuchStore"))));
+}
+
+void TestStandin::unprivilegedUserCannotOpenForWriting_data()
+{
+    QTest::addColumn<QString>("store");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("answer");
+
+    QTest::newRow("ROOT for writing") << "ROOT" << "read-write" << "refused";
+    QTest::newRow("CA for writing") << "CA" << "read-write" << "refused";
+    QTest::newRow("ROOT read-only") << "ROOT" << "read-only" << "opened";
+}
+
+// Root writes anywhere, so the unprivileged side runs in a process of its own
+// under the nobody account, from a copy of the probe that account may run.
+void TestStandin::unprivilegedUserCannotOpenForWriting()
+{
+    if (geteuid() != 0)
+        QSKIP("running a process as another user needs root");
+    QFETCH(QString, store);
+    QFETCH(QString, mode);
+    QFETCH(QString, answer);
+
+    // The stores exist, owned by root, as on a machine where root set them up.
+    for (const wchar_t *name : {L"ROOT", L"CA"})
+        QVERIFY(CertCloseStore(openStore(name), 0));
+
+    const QString bin = QStringLiteral(VYR_TEST_SCRATCH "/bin");
+    QVERIFY(QDir().mkpath(bin));
+    const QString probe = bin + QStringLiteral("/store_probe");
+    QFile::remove(probe);
+    QVERIFY(QFile::copy(QStringLiteral(STORE_PROBE), probe));
+
+    QProcess process;
+    process.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups", probe, store, mode});
+    QVERIFY(process.waitForFinished());
+    QCOMPARE(QString::fromLatin1(process.readAllStandardOutput()).trimmed(), answer);
+}
+
+void TestStandin::addWritesThumbprintFileAndHashLink()
+{
+    QVERIFY(addFile(QStringLiteral("root.der"), L"ROOT"));
+
+    const QString fileName = thumbprintOf(QStringLiteral("root")) + QStringLiteral(".crt");
+    const QString hash = openssl({"x509", "-in", testData("root.pem"), "-noout", "-subject_hash"});
+    QCOMPARE(storeEntries(QStringLiteral("ROOT")), QStringList({hash + ".0", fileName}));
+    QCOMPARE(QFileInfo(storeFolder("ROOT") + "/" + hash + ".0").symLinkTarget(),
+             storeFolder("ROOT") + "/" + fileName);
+
+    QFile stored(storeFolder("ROOT") + "/" + fileName);
+    QFile pem(testData("root.pem"));
+    QVERIFY(stored.open(QIODevice::ReadOnly) && pem.open(QIODevice::ReadOnly));
+    QCOMPARE(stored.readAll(), pem.readAll());
+    QCOMPARE(stored.permissions() & QFileDevice::ReadOther, QFileDevice::ReadOther);
+}
+
+void TestStandin::secondAddLeavesOneFile()
+{
+    QVERIFY(addFile(QStringLiteral("inter.der"), L"CA"));
+    const QStringList once = storeEntries(QStringLiteral("CA"));
+    QVERIFY(addFile(QStringLiteral("inter.pem"), L"CA"));
+    QCOMPARE(storeEntries(QStringLiteral("CA")), once);
+    QCOMPARE(once.size(), 2);
+}
+
+// Two certificates with the same subject share a hash: the second one gets
+// the next link, and both stay reachable.
+void TestStandin::sameSubjectTakesNextLink()
+{
+    QVERIFY(addFile(QStringLiteral("root.der"), L"ROOT"));
+    QVERIFY(addFile(QStringLiteral("rekeyed.der"), L"ROOT"));
+    QVERIFY(addFile(QStringLiteral("root.der"), L"ROOT"));
+
+    const QString hash = openssl({"x509", "-in", testData("root.pem"), "-noout", "-subject_hash"});
+    const QString folder = storeFolder(QStringLiteral("ROOT"));
+    QCOMPARE(QFileInfo(folder + "/" + hash + ".0").symLinkTarget(),
+             folder + "/" + thumbprintOf("root") + ".crt");
+    QCOMPARE(QFileInfo(folder + "/" + hash + ".1").symLinkTarget(),
+             folder + "/" + thumbprintOf("rekeyed") + ".crt");
+    QCOMPARE(storeEntries(QStringLiteral("ROOT")).size(), 4);
+}
+
+// A folder squatting on the certificate's name makes the final rename fail:
+// the add reports failure and no temporary file is left behind.
+void TestStandin::failedWriteLeavesNothing()
+{
+    HCERTSTORE store = openStore(L"ROOT");
+    QVERIFY(store);
+    CertCloseStore(store, 0);
+    const QString squatter = thumbprintOf(QStringLiteral("root")) + QStringLiteral(".crt");
+    QVERIFY(QDir(storeFolder("ROOT")).mkpath(squatter + "/occupied"));
+
+    QVERIFY(!addFile(QStringLiteral("root.der"), L"ROOT"));
+    QCOMPARE(storeEntries(QStringLiteral("ROOT")), QStringList{squatter});
+}
+
+void TestStandin::chainVerifiesWithStoreAsCApath()
+{
+    const QStringList verify{"verify", "-CApath", storeFolder("ROOT"), "-untrusted", testData("inter.pem"),
+                             testData("leaf.pem")};
+    int exitCode = 0;
+    openssl(verify, &exitCode);
+    QVERIFY2(exitCode != 0, "the leaf verified before its root was in the store");
+
+    QVERIFY(addFile(QStringLiteral("root.der"), L"ROOT"));
+    QVERIFY(addFile(QStringLiteral("inter.der"), L"CA"));
+    const QString output = openssl(verify, &exitCode);
+    QVERIFY2(exitCode == 0, qPrintable(output));
+    // The intermediate is found through the CA store as well.
+    const QString viaCa = openssl({"verify", "-CApath", storeFolder("ROOT"), "-untrusted",
+                                   storeFolder("CA") + "/" + thumbprintOf("inter") + ".crt", testData("leaf.pem")},
+                                  &exitCode);
+    QVERIFY2(exitCode == 0, qPrintable(viaCa));
+}
+
+QTEST_GUILESS_MAIN(TestStandin)
+#include "tst_standin.moc"
