@@ -8,7 +8,7 @@ start_xvfb || exit 1
 trap stop_xvfb EXIT
 
 "$app" &
-pid=$!
+APP_PID=$!
 window=$(find_window "Vyr Cert Installer") || fail "no window"
 
 geometry=$(xwininfo -id "$window")
@@ -18,6 +18,6 @@ height=$(awk '/Height:/ {print $2}' <<< "$geometry")
 
 # The exit button is the left half of the button row at 300, 240 (158 x 25).
 click_in "$window" 338 252
-wait_exit "$pid" 10 || fail "the window stayed open after the click on the exit button"
+wait_exit "$APP_PID" 10 || fail "the window stayed open after the click on the exit button"
 [ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
 echo "window 510 x 340, closed by its exit button, exit code 0"

@@ -19,7 +19,9 @@ start_xvfb() {
     return 1
 }
 
+# Ends what a test started: the program under test ($APP_PID), then the X server.
 stop_xvfb() {
+    [ -n "${APP_PID:-}" ] && kill "$APP_PID" 2>/dev/null
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
     return 0
 }

@@ -1,0 +1,21 @@
+# Installs the Debian packages that are missing for "$1" (run or test); sourced.
+# Runs apt-get update once, and only when something must be installed.
+
+vyr_packages_run="cmake ninja-build g++ qtbase5-dev libssl-dev openssl fonts-dejavu-core"
+vyr_packages_test="$vyr_packages_run xvfb xdotool x11-utils util-linux mingw-w64 wine64 clang libclang-rt-14-dev"
+
+vyr_install_missing() {
+    local wanted missing="" package
+    eval "wanted=\$vyr_packages_$1"
+    for package in $wanted; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+            || missing="$missing $package"
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    local sudo=""
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
+}

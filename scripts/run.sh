@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the tool and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+vyr_install_missing run
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build
+exec build/app/vyr-cert-installer

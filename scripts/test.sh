@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite: the native
+# tests (under AddressSanitizer, LeakSanitizer and UBSan, with the real
+# executable in Xvfb), the CryptoAPI import cross-compiled and run under Wine
+# against a real crypt32, and the fuzzers for a bounded time each.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+vyr_install_missing test
+
+# The tests write scratch stores, never the machine's own.
+store_root=/tmp/vyr-cert-installer-tests/stores
+
+echo "== native build and tests"
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVYR_BUILD_TESTS=ON -DVYR_SANITIZE=ON \
+    -DVYR_STORE_ROOT="$store_root"
+cmake --build build-test
+ctest --test-dir build-test --output-on-failure
+
+echo "== CryptoAPI import under Wine"
+cmake -S tests/wine -B build-wine -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake"
+cmake --build build-wine
+ctest --test-dir build-wine --output-on-failure -j1
+
+echo "== fuzzing"
+cmake -S tests/fuzz -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DVYR_FUZZ_SECONDS="${VYR_FUZZ_SECONDS:-60}"
+cmake --build build-fuzz
+ctest --test-dir build-fuzz --output-on-failure
