@@ -5,7 +5,7 @@ start_xvfb() {
     local display
     for display in $(seq 90 140); do
         [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
-        Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
         XVFB_PID=$!
         export DISPLAY=":$display"
         for _ in $(seq 50); do

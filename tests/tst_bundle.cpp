@@ -1,0 +1,208 @@
+// The bundle as compiled into the executable, read through ":/" paths and
+// checked with OpenSSL. An organisation that swaps in its own certificates
+// learns here whether its set keeps the shape the installer relies on; every
+// failure names the file and the property.
+#include "settings.h"
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <QDir>
+#include <QFile>
+#include <QIcon>
+#include <QStringListModel>
+#include <QtEndian>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+struct X509Free
+{
+    void operator()(X509 *x) const { X509_free(x); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+QByteArray resource(const QString &path, QIODevice::OpenMode mode = QIODevice::ReadOnly)
+{
+    QFile file(path);
+    return file.open(mode) ? file.readAll() : QByteArray();
+}
+
+X509Ptr loadCertificate(const QString &name)
+{
+    const QByteArray der = resource(QStringLiteral(":/Cert/") + name);
+    const auto *cursor = reinterpret_cast<const unsigned char *>(der.constData());
+    X509Ptr x509(d2i_X509(nullptr, &cursor, der.size()));
+    if (cursor != reinterpret_cast<const unsigned char *>(der.constData()) + der.size())
+        x509.reset();
+    return x509;
+}
+
+QStringList rootNames()
+{
+    return Ps::Settings(nullptr, QStringLiteral("Settings.json")).rootCertsModel->stringList();
+}
+
+QStringList intermediateNames()
+{
+    return Ps::Settings(nullptr, QStringLiteral("Settings.json")).interimCertsModel->stringList();
+}
+
+QByteArray keyId(const ASN1_OCTET_STRING *id)
+{
+    return id ? QByteArray(reinterpret_cast<const char *>(ASN1_STRING_get0_data(id)), ASN1_STRING_length(id))
+              : QByteArray();
+}
+
+} // namespace
+
+class TestBundle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void settingsFile();
+    void namesMatchFilesOneToOne();
+    void certificate_data();
+    void certificate();
+    void icon();
+};
+
+void TestBundle::settingsFile()
+{
+    const QByteArray raw = resource(QStringLiteral(":/Json/Settings.json"));
+    QCOMPARE(raw.size(), 292);
+    QVERIFY2(!raw.startsWith("\xEF\xBB\xBF"), "Settings.json: no byte-order mark");
+    QCOMPARE(raw.count("\r\n"), 15);
+    QCOMPARE(raw.count('\n'), 15);
+    QVERIFY2(raw.endsWith("}\r\n"), "Settings.json: CR LF after the last line");
+
+    const QByteArray text = resource(QStringLiteral(":/Json/Settings.json"), QIODevice::ReadOnly | QIODevice::Text);
+    QVERIFY2(!text.contains('\r'), "Settings.json: read in text mode, no CR is left");
+    QCOMPARE(rootNames().size(), 4);
+    QCOMPARE(intermediateNames().size(), 5);
+}
+
+void TestBundle::namesMatchFilesOneToOne()
+{
+    QStringList names = rootNames() + intermediateNames();
+    names.sort();
+    QStringList files = QDir(QStringLiteral(":/Cert")).entryList(QDir::Files);
+    files.sort();
+    QCOMPARE(files, names);
+    QCOMPARE(names.size(), 9);
+    QCOMPARE(names.removeDuplicates(), 0);
+    QCOMPARE(names.join(QString()).size(), 133);
+    for (const QString &name : names)
+        QVERIFY2(QRegularExpression(QStringLiteral("^[A-Za-z0-9_]+\\.(cer|crt)$")).match(name).hasMatch()
+                     && name.size() >= 10 && name.size() <= 20,
+                 qPrintable(name + ": a name of 10 to 20 letters, digits and underscores with its extension"));
+}
+
+void TestBundle::certificate_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<int>("issuerRoot");       // position in the root list; 0: self-signed
+    QTest::addColumn<bool>("constraintsCritical");
+    QTest::addColumn<int>("pathLength");       // -1: no limit
+
+    const QStringList roots = rootNames();
+    const QStringList intermediates = intermediateNames();
+    if (roots.size() != 4 || intermediates.size() != 5)
+        QSKIP("the settings file does not list 4 roots and 5 intermediates: see settingsFile()");
+    struct Row { QString name; const char *extension; int issuerRoot; bool critical; int pathLength; };
+    const Row rows[] = {
+        {roots[0], ".cer", 0, true, -1},         {roots[1], ".cer", 0, true, -1},
+        {roots[2], ".crt", 0, false, 2},         {roots[3], ".cer", 0, true, -1},
+        {intermediates[0], ".crt", 3, true, 1},  {intermediates[1], ".crt", 2, true, 1},
+        {intermediates[2], ".crt", 2, true, 1},  {intermediates[3], ".crt", 4, true, -1},
+        {intermediates[4], ".crt", 4, true, -1},
+    };
+    for (const Row &row : rows)
+        QTest::newRow(qPrintable(row.name)) << row.name << row.extension << row.issuerRoot << row.critical
+                                            << row.pathLength;
+}
+
+void TestBundle::certificate()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, extension);
+    QFETCH(int, issuerRoot);
+    QFETCH(bool, constraintsCritical);
+    QFETCH(int, pathLength);
+    const auto property = [&](const char *what) { return qPrintable(name + QStringLiteral(": ") + what); };
+
+    const QByteArray der = resource(QStringLiteral(":/Cert/") + name);
+    QVERIFY2(der.size() >= 1689 && der.size() <= 1878, property("1689 to 1878 bytes"));
+    QVERIFY2(name.endsWith(extension), property("extension as listed"));
+    QVERIFY2(der.at(0) == 0x30 && uchar(der.at(1)) == 0x82
+                 && qFromBigEndian<quint16>(der.constData() + 2) + 4 == der.size(),
+             property("one DER SEQUENCE whose length covers the file"));
+    X509Ptr x509 = loadCertificate(name);
+    QVERIFY2(x509, property("one X.509 certificate and nothing after it"));
+
+    QVERIFY2(X509_get_version(x509.get()) == 2, property("X.509 version 3"));
+    QVERIFY2(X509_get_signature_nid(x509.get()) == NID_sha1WithRSAEncryption, property("sha1WithRSAEncryption"));
+    EVP_PKEY *key = X509_get0_pubkey(x509.get());
+    BIGNUM *exponent = nullptr;
+    QVERIFY2(key && EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA && EVP_PKEY_get_bits(key) == 4096,
+             property("RSA key of 4096 bits"));
+    QVERIFY2(EVP_PKEY_get_bn_param(key, "e", &exponent) == 1, property("RSA public exponent"));
+    const bool f4 = BN_is_word(exponent, 65537);
+    BN_free(exponent);
+    QVERIFY2(f4, property("public exponent 65537"));
+
+    int critical = -1;
+    auto *constraints = static_cast<BASIC_CONSTRAINTS *>(
+        X509_get_ext_d2i(x509.get(), NID_basic_constraints, &critical, nullptr));
+    QVERIFY2(constraints && constraints->ca, property("basic constraints with CA true"));
+    const long limit = constraints->pathlen ? ASN1_INTEGER_get(constraints->pathlen) : -1;
+    BASIC_CONSTRAINTS_free(constraints);
+    QVERIFY2((critical == 1) == constraintsCritical, property("basic constraints criticality"));
+    QVERIFY2(limit == pathLength, property("path length"));
+
+    const int usage = X509_get_ext_by_NID(x509.get(), NID_key_usage, -1);
+    QVERIFY2(usage >= 0 && X509_EXTENSION_get_critical(X509_get_ext(x509.get(), usage)),
+             property("key usage present and critical"));
+    QVERIFY2(X509_get_key_usage(x509.get()) == (KU_KEY_CERT_SIGN | KU_CRL_SIGN),
+             property("key usage only certificate signing and CRL signing"));
+    QVERIFY2(!keyId(X509_get0_subject_key_id(x509.get())).isEmpty(), property("subject key identifier"));
+
+    X509Ptr issuer = issuerRoot ? loadCertificate(rootNames().value(issuerRoot - 1)) : loadCertificate(name);
+    QVERIFY2(issuer, property("issuer in the bundle"));
+    QVERIFY2(X509_check_issued(issuer.get(), x509.get()) == X509_V_OK, property("issuer as in the table"));
+    QVERIFY2(X509_verify(x509.get(), X509_get0_pubkey(issuer.get())) == 1, property("signature under the issuer's key"));
+    if (issuerRoot)
+        QVERIFY2(keyId(X509_get0_authority_key_id(x509.get())) == keyId(X509_get0_subject_key_id(issuer.get())),
+                 property("authority key identifier equal to the issuer's subject key identifier"));
+}
+
+void TestBundle::icon()
+{
+    const QByteArray raw = resource(QStringLiteral(":/Images/vyr.ico"));
+    QCOMPARE(raw.size(), 99678);
+    const auto word = [&](int at) { return qFromLittleEndian<quint16>(raw.constData() + at); };
+    const auto dword = [&](int at) { return qFromLittleEndian<quint32>(raw.constData() + at); };
+    QVERIFY2(word(0) == 0 && word(2) == 1 && word(4) == 5, "vyr.ico: an icon container of five images");
+    const int sides[] = {16, 32, 48, 64, 128};
+    for (int i = 0; i < 5; ++i) {
+        const int entry = 6 + 16 * i;
+        const QByteArray what = "vyr.ico image " + QByteArray::number(sides[i]);
+        QVERIFY2(uchar(raw[entry]) == sides[i] && uchar(raw[entry + 1]) == sides[i], what + ": size, in order");
+        QVERIFY2(raw[entry + 2] == 0 && word(entry + 4) == 0 && word(entry + 6) == 32, what + ": 32-bit entry");
+        const int offset = int(dword(entry + 12));
+        QVERIFY2(dword(offset) == 40 && int(dword(offset + 8)) == 2 * sides[i] && word(offset + 14) == 32,
+                 what + ": 32-bit bitmap with mask, not PNG");
+    }
+
+    const QList<QSize> sizes = QIcon(QStringLiteral(":/Images/vyr.ico")).availableSizes();
+    for (const int side : sides)
+        QVERIFY2(sizes.contains(QSize(side, side)), qPrintable(QStringLiteral("vyr.ico: QIcon offers %1 px").arg(side)));
+}
+
+QTEST_MAIN(TestBundle)
+#include "tst_bundle.moc"
