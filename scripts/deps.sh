@@ -2,7 +2,8 @@
 # Runs apt-get update once, and only when something must be installed.
 
 vyr_packages_run="cmake ninja-build g++ qtbase5-dev libssl-dev openssl fonts-dejavu-core"
-vyr_packages_test="$vyr_packages_run xvfb xdotool x11-utils util-linux mingw-w64 wine64 clang libclang-rt-14-dev"
+vyr_packages_test="$vyr_packages_run xvfb xdotool x11-utils util-linux dbus at-spi2-core python3-pyatspi
+    mingw-w64 wine64 clang libclang-rt-14-dev"
 
 vyr_install_missing() {
     local wanted missing="" package

@@ -63,3 +63,31 @@ fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
+
+# Re-runs the calling script inside a private D-Bus session, where the
+# accessibility bus lets window.py read the window's texts from outside.
+in_private_session() {
+    if [ -z "${VYR_PRIVATE_SESSION:-}" ]; then
+        VYR_PRIVATE_SESSION=1 exec dbus-run-session -- "$0" "$@" 2> >(grep -v -e 'fd limit' -e '^dbus-daemon' >&2)
+    fi
+}
+
+start_accessibility() {
+    /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
+    export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+}
+
+# The window's texts as window.py reads them, and one field of them.
+window_texts() { "$E2E_DIR/window.py" texts; }
+field() { /usr/bin/python3 -c 'import json, sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$1" "$2"; }
+
+expect_field() { # texts field expected
+    local actual
+    actual=$(field "$1" "$2")
+    [ "$actual" = "$3" ] || fail "$2 reads '$actual', expected '$3'"
+}
+
+# The install button is the right half of the button row at 300, 240 (158 x 25).
+click_install() { "$E2E_DIR/window.py" click 419 252; }
+
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
