@@ -12,6 +12,9 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <array>
+#include <tuple>
+
 namespace {
 
 // The layouts take their final margins only after their object name, as the
@@ -34,6 +37,22 @@ Widget *makeWidget(QWidget *parent, const char *name)
     auto *widget = new Widget(parent);
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
+}
+
+// A caption above a progress bar, in a container at a fixed place; the names
+// are those of the container, its layout, the caption and the bar.
+std::tuple<QWidget *, QVBoxLayout *, QLabel *, QProgressBar *>
+makeProgressRow(QWidget *parent, const QRect &geometry, const std::array<const char *, 4> &names)
+{
+    auto *container = makeWidget<QWidget>(parent, names[0]);
+    container->setGeometry(geometry);
+    auto *layout = makeLayout<QVBoxLayout>(container, names[1]);
+    auto *caption = makeWidget<QLabel>(container, names[2]);
+    layout->addWidget(caption);
+    auto *bar = makeWidget<QProgressBar>(container, names[3]);
+    bar->setValue(0);
+    layout->addWidget(bar);
+    return {container, layout, caption, bar};
 }
 
 } // namespace
@@ -67,23 +86,11 @@ void MainViewForm::setupForm(QMainWindow *MainView)
     lblStatus = makeWidget<QLabel>(centralWidget, "lblStatus");
     lblStatus->setGeometry(QRect(10, 30, 491, 41));
 
-    layoutWidget = makeWidget<QWidget>(centralWidget, "layoutWidget");
-    layoutWidget->setGeometry(QRect(20, 130, 471, 42));
-    verticalLayout = makeLayout<QVBoxLayout>(layoutWidget, "verticalLayout");
-    label = makeWidget<QLabel>(layoutWidget, "label");
-    verticalLayout->addWidget(label);
-    progressRootCerts = makeWidget<QProgressBar>(layoutWidget, "progressRootCerts");
-    progressRootCerts->setValue(0);
-    verticalLayout->addWidget(progressRootCerts);
-
-    layoutWidget1 = makeWidget<QWidget>(centralWidget, "layoutWidget1");
-    layoutWidget1->setGeometry(QRect(20, 180, 471, 42));
-    verticalLayout_2 = makeLayout<QVBoxLayout>(layoutWidget1, "verticalLayout_2");
-    lblInterimCerts = makeWidget<QLabel>(layoutWidget1, "lblInterimCerts");
-    verticalLayout_2->addWidget(lblInterimCerts);
-    progressInterimCerts = makeWidget<QProgressBar>(layoutWidget1, "progressInterimCerts");
-    progressInterimCerts->setValue(0);
-    verticalLayout_2->addWidget(progressInterimCerts);
+    std::tie(layoutWidget, verticalLayout, label, progressRootCerts) = makeProgressRow(
+        centralWidget, QRect(20, 130, 471, 42), {"layoutWidget", "verticalLayout", "label", "progressRootCerts"});
+    std::tie(layoutWidget1, verticalLayout_2, lblInterimCerts, progressInterimCerts) =
+        makeProgressRow(centralWidget, QRect(20, 180, 471, 42),
+                        {"layoutWidget1", "verticalLayout_2", "lblInterimCerts", "progressInterimCerts"});
 
     layoutWidget2 = makeWidget<QWidget>(centralWidget, "layoutWidget2");
     layoutWidget2->setGeometry(QRect(300, 240, 158, 25));

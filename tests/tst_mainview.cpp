@@ -25,6 +25,7 @@ private slots:
     void placesWidgets_data();
     void placesWidgets();
     void buttonsSideBySide();
+    void stacksInCreationOrder();
     void startupCounts_data();
     void startupCounts();
     void showStatusWrapsMessage();
@@ -138,6 +139,19 @@ void TestMainView::buttonsSideBySide()
     QCOMPARE(install.left() - exit.right() - 1, 6);
     QCOMPARE(install.right(), 157);
     QCOMPARE(exit.height(), 25);
+}
+
+// The progress labels lie on the caption lines; the row containers, created
+// after them, stack above them without hiding them.
+void TestMainView::stacksInCreationOrder()
+{
+    QStringList names;
+    for (QObject *object : window->centralWidget()->children())
+        names << object->objectName();
+    QCOMPARE(names, QStringList({"lblRootCertsProgress", "lblInterimCertsProgress", "lblStatus", "layoutWidget",
+                                 "layoutWidget1", "layoutWidget2"}));
+    QVERIFY(!child<QWidget>("layoutWidget")->autoFillBackground());
+    QVERIFY(!child<QLabel>("label")->autoFillBackground());
 }
 
 void TestMainView::startupCounts_data()
