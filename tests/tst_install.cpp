@@ -211,8 +211,13 @@ void TestInstall::secondRunStartsAfresh()
     QCOMPARE(child<QLabel>(view, "lblStatus")->text(), summary(8, 9));
     QCOMPARE(storeEntries(QStringLiteral("ROOT")), rootsAfterFirst);
     QCOMPARE(storeEntries(QStringLiteral("CA")), interimsAfterFirst);
-    // The copies stay in the temporary folder between runs.
-    QCOMPARE(QDir(tempDir()).entryList(QDir::Files).size(), 8);
+    // The copies stay in the temporary folder between runs, writable by their
+    // owner: bundled files copy out read-only, and Windows refuses to remove
+    // a read-only file, which would stop the next run's copy.
+    const QFileInfoList copies = QDir(tempDir()).entryInfoList(QDir::Files);
+    QCOMPARE(copies.size(), 8);
+    for (const QFileInfo &copy : copies)
+        QVERIFY2(copy.permission(QFileDevice::WriteOwner), qPrintable(copy.fileName()));
 }
 
 // Names that would put the temporary copy outside the temporary folder are
