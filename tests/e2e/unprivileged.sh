@@ -13,7 +13,11 @@ case=$1 app=$2 data=$3 stores=$4 scratch=$5 first_root=$6
 user=65534
 shared_tmp=$scratch/tmp/shared
 
-if [ "$(id -u)" = 0 ]; then
+if [ -z "${VYR_AS_USER:-}" ]; then
+    if [ "$(id -u)" != 0 ]; then
+        echo "SKIP: setting up the stores and switching users needs root"
+        exit 77
+    fi
     # Everything the user runs lies in folders it may enter.
     rm -rf "$stores/ROOT" "$stores/CA" "$shared_tmp" "$scratch/home"
     mkdir -p -m 0755 "$stores/ROOT" "$stores/CA" "$scratch/bin"
@@ -28,7 +32,7 @@ if [ "$(id -u)" = 0 ]; then
         chmod 0644 "$shared_tmp/$first_root"
     fi
     setpriv --reuid=$user --regid=$user --clear-groups \
-        env HOME="$scratch/home" TMPDIR="$shared_tmp" PATH="$PATH" \
+        env VYR_AS_USER=1 HOME="$scratch/home" TMPDIR="$shared_tmp" PATH="$PATH" \
         "$scratch/bin/unprivileged.sh" "$case" "$scratch/bin/vyr-cert-installer-$case" "$data" "$stores" \
         "$scratch" "$first_root" || exit 1
 
