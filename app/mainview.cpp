@@ -92,8 +92,8 @@ int MainView::installList(const QDir &certDir, const QStringList &names, const w
     int succeeded = 0;
     for (int i = 0; i < total; ++i) {
         const QString &name = names.at(i);
-        if (isBareFileName(name) && copyAndImport(certDir.filePath(name), QDir::tempPath() + QLatin1Char('/') + name, name,
-                                            storeName))
+        const QString tempPath = QDir::tempPath() + QLatin1Char('/') + name;
+        if (isBareFileName(name) && copyAndImport(certDir.filePath(name), tempPath, name, storeName))
             ++succeeded;
         progressLabel->setText(progressText(i + 1, total, succeeded));
         progressBar->setValue(i + 1);
@@ -105,7 +105,7 @@ int MainView::installList(const QDir &certDir, const QStringList &names, const w
 // left at the temporary path by someone else would otherwise be installed in
 // its place.
 bool MainView::copyAndImport(const QString &sourcePath, const QString &tempPath, const QString &name,
-                       const wchar_t *storeName)
+                             const wchar_t *storeName)
 {
     if (QFile::exists(tempPath))
         QFile::remove(tempPath);

@@ -37,7 +37,7 @@ private:
     int installList(const QDir &certDir, const QStringList &names, const wchar_t *storeName,
                     QLabel *progressLabel, QProgressBar *progressBar);
     bool copyAndImport(const QString &sourcePath, const QString &tempPath, const QString &name,
-                 const wchar_t *storeName);
+                       const wchar_t *storeName);
 
     MainViewForm *ui;
     Settings *settings;
