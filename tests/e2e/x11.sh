@@ -8,6 +8,9 @@ start_xvfb() {
         Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
         XVFB_PID=$!
         export DISPLAY=":$display"
+        # The window draws without OpenGL; loading Mesa's GLX driver only adds
+        # an allocation that the driver, unloaded at exit, never frees.
+        export QT_XCB_GL_INTEGRATION=none
         for _ in $(seq 50); do
             xdpyinfo >/dev/null 2>&1 && return 0
             kill -0 "$XVFB_PID" 2>/dev/null || break
