@@ -1,10 +1,21 @@
+#include "commandline.h"
+#include "console.h"
 #include "mainview.h"
+#include "platform.h"
 
 #include <QApplication>
 
+// With no argument, the window; with any, the command line, which needs no
+// display and creates no widget.
 int main(int argc, char *argv[])
 {
+    if (argc > 1) {
+        Ps::attachParentConsole();
+        QCoreApplication application(argc, argv);
+        return Ps::runCommandLine(QCoreApplication::arguments());
+    }
     QApplication application(argc, argv);
+    Ps::Platform::useLayoutFont();
     Ps::MainView window;
     window.show();
     return application.exec();

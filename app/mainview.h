@@ -6,9 +6,6 @@
 #include <QStringList>
 
 class MainViewForm;
-class QDir;
-class QLabel;
-class QProgressBar;
 
 namespace Ps {
 
@@ -34,11 +31,6 @@ private slots:
     void on_btnInstall_clicked();
 
 private:
-    int installList(const QDir &certDir, const QStringList &names, const wchar_t *storeName,
-                    QLabel *progressLabel, QProgressBar *progressBar);
-    bool copyAndImport(const QString &sourcePath, const QString &tempPath, const QString &name,
-                       const wchar_t *storeName);
-
     MainViewForm *ui;
     Settings *settings;
     QStringList rootCertFiles;

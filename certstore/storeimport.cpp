@@ -3,26 +3,10 @@
 // it can be cross-compiled and run against a real crypt32.
 #include "storeimport.h"
 
-#include <windows.h>
-#include <wincrypt.h>
-
-#include <memory>
+#include "cryptoapihandles.h"
 
 namespace Ps {
 namespace {
-
-struct CertificateRelease
-{
-    void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
-};
-
-struct StoreClose
-{
-    void operator()(void *store) const { CertCloseStore(static_cast<HCERTSTORE>(store), 0); }
-};
-
-using CertificatePtr = std::unique_ptr<const CERT_CONTEXT, CertificateRelease>;
-using StorePtr = std::unique_ptr<void, StoreClose>;
 
 bool isCertificate(DWORD contentType)
 {
@@ -53,8 +37,8 @@ void releaseOtherContent(DWORD contentType, const void *context)
 
 } // namespace
 
-bool addCertificateFileToStore(const wchar_t *filePath, const wchar_t *storeName,
-                               const std::function<void()> &announce)
+ImportResult addCertificateFileToStore(const wchar_t *filePath, const wchar_t *storeName,
+                                       const std::function<void()> &announce)
 {
     DWORD contentType = 0;
     const void *context = nullptr;
@@ -63,10 +47,10 @@ bool addCertificateFileToStore(const wchar_t *filePath, const wchar_t *storeName
     if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, filePath,
                           CERT_QUERY_CONTENT_FLAG_ALL, CERT_QUERY_CONTENT_FLAG_ALL, 0,
                           nullptr, &contentType, nullptr, nullptr, nullptr, &context))
-        return false;
+        return ImportResult::NotACertificate;
     if (!isCertificate(contentType) || !context) {
         releaseOtherContent(contentType, context);
-        return false;
+        return ImportResult::NotACertificate;
     }
 
     // Declared before the store so that the store is closed first and the
@@ -76,11 +60,12 @@ bool addCertificateFileToStore(const wchar_t *filePath, const wchar_t *storeName
                                        CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG,
                                        storeName));
     if (!store)
-        return false;
+        return ImportResult::StoreUnavailable;
 
     announce();
-    return CertAddCertificateContextToStore(static_cast<HCERTSTORE>(store.get()), certificate.get(),
-                                            CERT_STORE_ADD_ALWAYS, nullptr) != FALSE;
+    return CertAddCertificateContextToStore(handle(store), certificate.get(), CERT_STORE_ADD_ALWAYS, nullptr)
+               ? ImportResult::Added
+               : ImportResult::StoreRefused;
 }
 
 } // namespace Ps

@@ -6,12 +6,16 @@
 
 #include "certdecode.h"
 
+#include <openssl/evp.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +29,7 @@ namespace {
 
 constexpr std::size_t maxCertificateFileSize = 1 << 20;
 constexpr int maxLinkIndex = 10000;
+constexpr DWORD sha1Size = 20;
 
 struct CertificateContext : CERT_CONTEXT
 {
@@ -167,49 +172,180 @@ bool syncFolder(const std::string &folder)
     return ok;
 }
 
+// Writers of one store take turns, across processes and users: an exclusive
+// lock on the store folder itself, which dies with its holder and leaves no
+// file behind. Under it, names that only writers use cannot collide.
+class WriterLock
+{
+public:
+    explicit WriterLock(const std::string &folder)
+        : fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        int result = -1;
+        while (fd >= 0 && (result = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        locked = result == 0;
+    }
+    ~WriterLock()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    WriterLock(const WriterLock &) = delete;
+    WriterLock &operator=(const WriterLock &) = delete;
+    bool held() const { return locked; }
+
+private:
+    int fd;
+    bool locked = false;
+};
+
+// The one name a writer of <name> uses before the rename. A writer killed
+// mid-way leaves it behind; the next writer of the same certificate, holding
+// the lock, knows nobody is writing it and removes it.
+std::string temporaryName(const std::string &folder, const std::string &name)
+{
+    return folder + "/." + name + ".tmp";
+}
+
 // The whole file appears under its name or not at all: readers never see a
-// partial certificate, and a failed write leaves nothing behind.
+// partial certificate, and a failed write leaves nothing behind. The folder
+// is not synced here: the caller syncs it once for the rename and the link.
 bool writeFileAtomically(const std::string &folder, const std::string &name, const std::string &text)
 {
-    std::string temporary = folder + "/." + name + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
+    const std::string temporary = temporaryName(folder, name);
+    unlink(temporary.c_str());
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
     bool ok = fchmod(fd, 0644) == 0 && writeAll(fd, text) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temporary.c_str(), (folder + "/" + name).c_str()) == 0;
-    if (!ok) {
+    if (!ok)
         unlink(temporary.c_str());
-        return false;
-    }
-    return syncFolder(folder);
+    return ok;
+}
+
+std::string subjectHash(X509 *x509)
+{
+    char hash[9];
+    std::snprintf(hash, sizeof hash, "%08lx", X509_subject_name_hash(x509) & 0xFFFFFFFFUL);
+    return hash;
+}
+
+std::string hashLink(const std::string &folder, const std::string &hash, int n)
+{
+    return folder + "/" + hash + "." + std::to_string(n);
+}
+
+bool linksTo(const std::string &link, const std::string &fileName)
+{
+    char target[256];
+    const ssize_t size = readlink(link.c_str(), target, sizeof target);
+    return size >= 0 && fileName.compare(0, std::string::npos, target, static_cast<std::size_t>(size)) == 0;
 }
 
 // OpenSSL looks a CA up as <subject hash>.<n> for n = 0, 1, ... until a name
 // is missing; the link that already names the file is kept, else the first
-// free n is taken.
-bool linkBySubjectHash(const std::string &folder, X509 *x509, const std::string &fileName)
+// free n is taken and handed back in made, for the caller to sync or undo.
+bool linkBySubjectHash(const std::string &folder, X509 *x509, const std::string &fileName, std::string &made)
 {
-    char hash[9];
-    std::snprintf(hash, sizeof hash, "%08lx", X509_subject_name_hash(x509) & 0xFFFFFFFFUL);
+    const std::string hash = subjectHash(x509);
     for (int n = 0; n < maxLinkIndex; ++n) {
-        const std::string link = folder + "/" + hash + "." + std::to_string(n);
-        if (symlink(fileName.c_str(), link.c_str()) == 0)
-            return syncFolder(folder);
+        const std::string link = hashLink(folder, hash, n);
+        if (symlink(fileName.c_str(), link.c_str()) == 0) {
+            made = link;
+            return true;
+        }
         if (errno != EEXIST)
             return false;
-        char target[256];
-        const ssize_t size = readlink(link.c_str(), target, sizeof target);
-        if (size >= 0 && fileName.compare(0, std::string::npos, target, static_cast<std::size_t>(size)) == 0)
+        if (linksTo(link, fileName))
             return true;
     }
     return false;
 }
 
-bool fileExists(const std::string &path)
+enum class Existing { None, Same, Other, Folder };
+
+// What sits at a certificate's name: nothing, exactly these bytes, something
+// else (a different file, a link), or a folder that no rename may replace.
+Existing existingEntry(const std::string &path, const std::string &text)
 {
     struct stat info;
-    return lstat(path.c_str(), &info) == 0;
+    if (lstat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? Existing::None : Existing::Other;
+    if (S_ISDIR(info.st_mode))
+        return Existing::Folder;
+    if (!S_ISREG(info.st_mode) || static_cast<std::size_t>(info.st_size) != text.size())
+        return Existing::Other;
+    std::vector<unsigned char> bytes;
+    return readFile(path, bytes) && std::equal(bytes.begin(), bytes.end(), text.begin(), text.end())
+               ? Existing::Same
+               : Existing::Other;
+}
+
+// All or nothing: on any failure the store holds afterwards what it held
+// before for this certificate. Bytes already in place are not written again,
+// and a store that already holds everything is not synced.
+bool addToStore(const std::string &folder, const std::string &fileName, const std::string &pem, X509 *x509)
+{
+    const WriterLock lock(folder);
+    if (!lock.held())
+        return false;
+    const std::string path = folder + "/" + fileName;
+    const Existing existing = existingEntry(path, pem);
+    if (existing == Existing::Folder)
+        return false;
+    unlink(temporaryName(folder, fileName).c_str());
+    if (existing != Existing::Same && !writeFileAtomically(folder, fileName, pem))
+        return false;
+
+    std::string madeLink;
+    const bool changed = existing != Existing::Same;
+    bool ok = linkBySubjectHash(folder, x509, fileName, madeLink);
+    ok = ok && ((!changed && madeLink.empty()) || syncFolder(folder));
+    if (!ok) {
+        if (!madeLink.empty())
+            unlink(madeLink.c_str());
+        if (existing == Existing::None)
+            unlink(path.c_str());
+        syncFolder(folder);
+    }
+    return ok;
+}
+
+// The link that names fileName is replaced by the last link of the same hash,
+// in one rename, so OpenSSL's walk over <hash>.0, .1, ... never meets a gap
+// and still reaches every other certificate with that subject.
+bool unlinkBySubjectHash(const std::string &folder, X509 *x509, const std::string &fileName)
+{
+    const std::string hash = subjectHash(x509);
+    int mine = -1;
+    int last = -1;
+    struct stat info;
+    for (int n = 0; n < maxLinkIndex && lstat(hashLink(folder, hash, n).c_str(), &info) == 0; ++n) {
+        if (mine < 0 && linksTo(hashLink(folder, hash, n), fileName))
+            mine = n;
+        last = n;
+    }
+    if (mine < 0)
+        return true;
+    if (last == mine)
+        return unlink(hashLink(folder, hash, mine).c_str()) == 0;
+    return rename(hashLink(folder, hash, last).c_str(), hashLink(folder, hash, mine).c_str()) == 0;
+}
+
+// The link goes first: a link left pointing at nothing would end OpenSSL's
+// walk early and hide the certificates behind it.
+bool deleteFromStore(const std::string &folder, const std::string &fileName, X509 *x509)
+{
+    const WriterLock lock(folder);
+    if (!lock.held() || !unlinkBySubjectHash(folder, x509, fileName))
+        return false;
+    unlink(temporaryName(folder, fileName).c_str());
+    if (unlink((folder + "/" + fileName).c_str()) != 0 && errno != ENOENT)
+        return false;
+    return syncFolder(folder);
 }
 
 CertificateContext *newContext(DecodedCertificate decoded)
@@ -280,8 +416,13 @@ HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD /*dwEncodingType*/,
     const std::string folder = std::string(VYR_STORE_ROOT) + "/" + name;
     const bool predefined = name == "ROOT" || name == "CA";
     const bool exists = isFolder(folder);
+    const bool readOnly = dwFlags & CERT_STORE_READONLY_FLAG;
     if (exists && (dwFlags & CERT_STORE_CREATE_NEW_FLAG))
         return nullptr;
+    // ROOT and CA exist on every Windows machine, if empty; reading them
+    // before anything was written finds nothing, and creates nothing.
+    if (!exists && predefined && readOnly)
+        return new Store{folder, true};
     if (!exists && (predefined || !(dwFlags & CERT_STORE_OPEN_EXISTING_FLAG)))
         createFolder(folder);
     if (!isFolder(folder))
@@ -289,7 +430,6 @@ HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD /*dwEncodingType*/,
 
     // Like a non-administrator on Windows, a process that may not write the
     // store cannot open it for writing.
-    const bool readOnly = dwFlags & CERT_STORE_READONLY_FLAG;
     if (faccessat(AT_FDCWD, folder.c_str(), readOnly ? R_OK | X_OK : R_OK | W_OK | X_OK, AT_EACCESS) != 0)
         return nullptr;
     return new Store{folder, readOnly};
@@ -306,27 +446,25 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
         return FALSE;
 
     const std::string fileName = Ps::Standin::thumbprint(certificate->decoded.der) + ".crt";
-    const bool present = fileExists(store->folder + "/" + fileName);
+    struct stat info;
+    const bool present = lstat((store->folder + "/" + fileName).c_str(), &info) == 0;
     switch (dwAddDisposition) {
     case CERT_STORE_ADD_NEW:
         if (present)
             return FALSE;
         break;
     case CERT_STORE_ADD_USE_EXISTING:
-        if (present)
-            return linkBySubjectHash(store->folder, certificate->decoded.x509.get(), fileName);
-        break;
     case CERT_STORE_ADD_REPLACE_EXISTING:
     case CERT_STORE_ADD_ALWAYS:
-        // Entries are keyed by thumbprint, so "always" rewrites the one file.
+        // Entries are keyed by thumbprint: one file, whatever the disposition,
+        // and the same bytes are never written twice.
         break;
     default:
         return FALSE;
     }
 
     const std::string pem = Ps::Standin::pemText(certificate->decoded.der);
-    if (pem.empty() || !writeFileAtomically(store->folder, fileName, pem)
-        || !linkBySubjectHash(store->folder, certificate->decoded.x509.get(), fileName))
+    if (pem.empty() || !addToStore(store->folder, fileName, pem, certificate->decoded.x509.get()))
         return FALSE;
 
     if (ppStoreContext) {
@@ -334,6 +472,66 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
         *ppStoreContext = newContext(*Ps::Standin::decodeCertificate(der, certificate->decoded.der.size()));
     }
     return TRUE;
+}
+
+PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD /*dwCertEncodingType*/,
+                                          DWORD /*dwFindFlags*/, DWORD dwFindType, const void *pvFindPara,
+                                          PCCERT_CONTEXT pPrevCertContext)
+{
+    // A thumbprint names one file, so there is never a next match.
+    if (pPrevCertContext) {
+        CertFreeCertificateContext(pPrevCertContext);
+        return nullptr;
+    }
+    const auto *blob = static_cast<const CRYPT_HASH_BLOB *>(pvFindPara);
+    if (!hCertStore || dwFindType != CERT_FIND_SHA1_HASH || !blob || !blob->pbData || blob->cbData != sha1Size)
+        return nullptr;
+    static const char digits[] = "0123456789ABCDEF";
+    std::string thumbprint;
+    for (DWORD i = 0; i < blob->cbData; ++i) {
+        thumbprint += digits[blob->pbData[i] >> 4];
+        thumbprint += digits[blob->pbData[i] & 0x0F];
+    }
+
+    std::vector<unsigned char> bytes;
+    if (!readFile(static_cast<Store *>(hCertStore)->folder + "/" + thumbprint + ".crt", bytes))
+        return nullptr;
+    std::optional<DecodedCertificate> decoded = Ps::Standin::decodeCertificate(bytes.data(), bytes.size());
+    // A file renamed by hand to another certificate's thumbprint is not that certificate.
+    if (!decoded || Ps::Standin::thumbprint(decoded->der) != thumbprint)
+        return nullptr;
+    CertificateContext *context = newContext(std::move(*decoded));
+    context->hCertStore = hCertStore;
+    return context;
+}
+
+BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext)
+{
+    const auto *certificate = static_cast<const CertificateContext *>(pCertContext);
+    const auto *store = certificate ? static_cast<const Store *>(certificate->hCertStore) : nullptr;
+    const bool deleted = store && !store->readOnly
+                         && deleteFromStore(store->folder, Ps::Standin::thumbprint(certificate->decoded.der) + ".crt",
+                                            certificate->decoded.x509.get());
+    CertFreeCertificateContext(pCertContext);
+    return deleted ? TRUE : FALSE;
+}
+
+BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void *pvData, DWORD *pcbData)
+{
+    const auto *certificate = static_cast<const CertificateContext *>(pCertContext);
+    if (!certificate || !pcbData || dwPropId != CERT_SHA1_HASH_PROP_ID)
+        return FALSE;
+    const bool fits = pvData && *pcbData >= sha1Size;
+    const bool sizeOnly = !pvData;
+    *pcbData = sha1Size;
+    if (sizeOnly)
+        return TRUE;
+    if (!fits)
+        return FALSE;
+    unsigned int size = 0;
+    return EVP_Digest(certificate->decoded.der.data(), certificate->decoded.der.size(),
+                      static_cast<unsigned char *>(pvData), &size, EVP_sha1(), nullptr) == 1
+           && size == sha1Size;
 }
 
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD /*dwFlags*/)

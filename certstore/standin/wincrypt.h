@@ -31,7 +31,7 @@ typedef const CTL_CONTEXT *PCCTL_CONTEXT;
 typedef struct _CRYPTOAPI_BLOB {
     DWORD cbData;
     BYTE *pbData;
-} CRYPT_DATA_BLOB;
+} CRYPT_DATA_BLOB, CRYPT_HASH_BLOB;
 
 #define X509_ASN_ENCODING 0x00000001
 #define PKCS_7_ASN_ENCODING 0x00010000
@@ -54,6 +54,7 @@ typedef struct _CRYPTOAPI_BLOB {
 #define CERT_QUERY_FORMAT_BASE64_ENCODED 2
 #define CERT_QUERY_FORMAT_FLAG_BINARY (1 << CERT_QUERY_FORMAT_BINARY)
 #define CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED (1 << CERT_QUERY_FORMAT_BASE64_ENCODED)
+#define CERT_QUERY_FORMAT_FLAG_ALL 0x0000000E
 
 #define CERT_STORE_PROV_SYSTEM_W ((LPCSTR)10)
 
@@ -69,6 +70,9 @@ typedef struct _CRYPTOAPI_BLOB {
 #define CERT_STORE_ADD_REPLACE_EXISTING 3
 #define CERT_STORE_ADD_ALWAYS 4
 
+#define CERT_SHA1_HASH_PROP_ID 3
+#define CERT_FIND_SHA1_HASH 0x00010000
+
 BOOL CryptQueryObject(DWORD dwObjectType, const void *pvObject,
                       DWORD dwExpectedContentTypeFlags, DWORD dwExpectedFormatTypeFlags,
                       DWORD dwFlags, DWORD *pdwMsgAndCertEncodingType, DWORD *pdwContentType,
@@ -80,6 +84,18 @@ HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
 
 BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
                                       DWORD dwAddDisposition, PCCERT_CONTEXT *ppStoreContext);
+
+// Finds by SHA-1 thumbprint only; every other kind of search finds nothing.
+PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType, DWORD dwFindFlags,
+                                          DWORD dwFindType, const void *pvFindPara,
+                                          PCCERT_CONTEXT pPrevCertContext);
+
+// Frees the context, whether or not the deletion succeeds.
+BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
+
+// Knows the SHA-1 hash property only.
+BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void *pvData,
+                                       DWORD *pcbData);
 
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);

@@ -1,0 +1,20 @@
+#ifndef PS_PLATFORM_H
+#define PS_PLATFORM_H
+
+#include <QString>
+
+// What the window does differently per platform; one source file per
+// platform, chosen by CMake.
+namespace Ps::Platform {
+
+// Chooses the application font once, before the window is made. The fixed
+// layout was measured in Windows' dialog font at 8 points: Windows keeps its
+// own; elsewhere a font with the same metrics stands in for it.
+void useLayoutFont();
+
+// Who may write the local machine's stores, as a user would name them.
+QString privilegedAccount();
+
+} // namespace Ps::Platform
+
+#endif

@@ -1,0 +1,14 @@
+#include "platform.h"
+
+namespace Ps::Platform {
+
+void useLayoutFont()
+{
+}
+
+QString privilegedAccount()
+{
+    return QStringLiteral("administrator");
+}
+
+} // namespace Ps::Platform

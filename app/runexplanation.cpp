@@ -1,0 +1,55 @@
+#include "runexplanation.h"
+
+#include "platform.h"
+
+namespace Ps {
+namespace {
+
+QStringList namesWith(const QVector<CertificateResult> &results, std::initializer_list<Outcome> outcomes)
+{
+    QStringList names;
+    for (const CertificateResult &result : results) {
+        if (std::find(outcomes.begin(), outcomes.end(), result.outcome) != outcomes.end()
+            && !names.contains(result.name))
+            names << result.name;
+    }
+    return names;
+}
+
+// Settings entries can hold anything; the status bar shows them on one line.
+QString printable(const QStringList &names)
+{
+    QString text = names.join(QLatin1String(", "));
+    for (QChar &c : text) {
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    }
+    return text;
+}
+
+} // namespace
+
+QString runExplanation(const QVector<CertificateResult> &results)
+{
+    QStringList parts;
+    if (!namesWith(results, {Outcome::NoTemporaryFolder}).isEmpty())
+        parts << QString::fromUtf8(u8"Dosarul temporar nu există sau nu este un dosar.");
+    if (!namesWith(results, {Outcome::Busy}).isEmpty())
+        parts << QString::fromUtf8(u8"O altă instalare nu s-a încheiat; încercați din nou.");
+    if (!namesWith(results, {Outcome::StoreUnavailable}).isEmpty())
+        parts << QString::fromUtf8(u8"Depozitele de certificate nu pot fi deschise pentru scriere: "
+                                   u8"rulați programul ca %1.")
+                     .arg(Platform::privilegedAccount());
+    const QStringList unreadable = namesWith(results, {Outcome::NotInBundle, Outcome::NotACertificate});
+    if (!unreadable.isEmpty())
+        parts << QString::fromUtf8(u8"Nu au putut fi citite ca certificate: %1.").arg(printable(unreadable));
+    const QStringList uncopied = namesWith(results, {Outcome::CopyFailed, Outcome::UnsafeName});
+    if (!uncopied.isEmpty())
+        parts << QString::fromUtf8(u8"Nu au putut fi copiate în dosarul temporar: %1.").arg(printable(uncopied));
+    const QStringList refused = namesWith(results, {Outcome::StoreRefused});
+    if (!refused.isEmpty())
+        parts << QString::fromUtf8(u8"Depozitul a refuzat: %1.").arg(printable(refused));
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace Ps

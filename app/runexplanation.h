@@ -1,0 +1,14 @@
+#ifndef PS_RUNEXPLANATION_H
+#define PS_RUNEXPLANATION_H
+
+#include "installrun.h"
+
+namespace Ps {
+
+// One line, in Romanian, saying why certificates of a run were not installed
+// and what to do about it; empty when nothing failed.
+QString runExplanation(const QVector<CertificateResult> &results);
+
+} // namespace Ps
+
+#endif

@@ -1,0 +1,121 @@
+// The CryptoAPI call sequences that look certificates up by thumbprint and
+// delete them. Like the import, free of Qt and built unchanged against the
+// real <wincrypt.h> and the stand-in.
+#include "storequery.h"
+
+#include "cryptoapihandles.h"
+
+#include <vector>
+
+namespace Ps {
+namespace {
+
+constexpr DWORD sha1Size = 20;
+// A store that reports a deletion but still finds the certificate must not
+// keep the loop going for ever.
+constexpr int maxCopies = 64;
+
+CertificatePtr decode(const void *data, std::size_t size)
+{
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(size), static_cast<BYTE *>(const_cast<void *>(data))};
+    const void *context = nullptr;
+    if (!data || size == 0 || size > 0x7FFFFFFF
+        || !CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_CERT,
+                             CERT_QUERY_FORMAT_FLAG_ALL, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             &context))
+        return CertificatePtr();
+    return CertificatePtr(static_cast<PCCERT_CONTEXT>(context));
+}
+
+bool sha1Of(PCCERT_CONTEXT certificate, std::vector<BYTE> &hash)
+{
+    DWORD size = sha1Size;
+    hash.assign(sha1Size, 0);
+    return CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash.data(), &size)
+           && size == sha1Size;
+}
+
+std::string hex(const std::vector<BYTE> &bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const BYTE byte : bytes) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0F];
+    }
+    return text;
+}
+
+CertificatePtr findByHash(HCERTSTORE store, std::vector<BYTE> &hash)
+{
+    CRYPT_HASH_BLOB blob{static_cast<DWORD>(hash.size()), hash.data()};
+    return CertificatePtr(CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                     CERT_FIND_SHA1_HASH, &blob, nullptr));
+}
+
+// Decodes the bytes and opens the store; answer.result is left at Found when
+// both worked.
+StorePtr prepare(const void *data, std::size_t size, const wchar_t *storeName, DWORD openFlags,
+                 std::vector<BYTE> &hash, QueryAnswer &answer)
+{
+    answer = {QueryResult::Found, std::string()};
+    const CertificatePtr certificate = decode(data, size);
+    if (!certificate || !sha1Of(certificate.get(), hash)) {
+        answer.result = QueryResult::NotACertificate;
+        return StorePtr();
+    }
+    answer.thumbprint = hex(hash);
+    StorePtr store = openLocalMachineStore(storeName, openFlags);
+    if (!store)
+        answer.result = QueryResult::StoreUnavailable;
+    return store;
+}
+
+} // namespace
+
+QueryAnswer findCertificateInStore(const void *data, std::size_t size, const wchar_t *storeName)
+{
+    QueryAnswer answer;
+    std::vector<BYTE> hash;
+    const StorePtr store = prepare(data, size, storeName, CERT_STORE_READONLY_FLAG, hash, answer);
+    if (store && !findByHash(handle(store), hash))
+        answer.result = QueryResult::NotFound;
+    return answer;
+}
+
+QueryAnswer deleteCertificateFromStore(const void *data, std::size_t size, const wchar_t *storeName)
+{
+    QueryAnswer answer;
+    std::vector<BYTE> hash;
+    const StorePtr store = prepare(data, size, storeName, 0, hash, answer);
+    if (!store)
+        return answer;
+    answer.result = QueryResult::NotFound;
+    for (int copy = 0; copy < maxCopies; ++copy) {
+        CertificatePtr found = findByHash(handle(store), hash);
+        if (!found)
+            return answer;
+        // The delete frees the context whatever it returns.
+        if (!CertDeleteCertificateFromStore(found.release())) {
+            answer.result = QueryResult::StoreRefused;
+            return answer;
+        }
+        answer.result = QueryResult::Found;
+    }
+    answer.result = QueryResult::StoreRefused;
+    return answer;
+}
+
+std::string certificateThumbprint(const void *data, std::size_t size)
+{
+    std::vector<BYTE> hash;
+    const CertificatePtr certificate = decode(data, size);
+    return certificate && sha1Of(certificate.get(), hash) ? hex(hash) : std::string();
+}
+
+bool canOpenStoreForWriting(const wchar_t *storeName)
+{
+    return openLocalMachineStore(storeName, 0) != nullptr;
+}
+
+} // namespace Ps

@@ -1,0 +1,238 @@
+#include "commandline.h"
+
+#include "installrun.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace Ps {
+namespace {
+
+enum class Verb { Install, Check, Remove };
+
+enum ExitCode { Success = 0, NotAll = 1, Usage = 2, NoRights = 3 };
+
+void print(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QString verbName(Verb verb)
+{
+    const char *names[] = {"install", "check", "remove"};
+    return QLatin1String(names[int(verb)]);
+}
+
+QString reason(Outcome outcome, Verb verb)
+{
+    switch (outcome) {
+    case Outcome::UnsafeName:
+        return QStringLiteral("the name is not a bare file name");
+    case Outcome::NoTemporaryFolder:
+        return QStringLiteral("the temporary folder does not exist or is no folder");
+    case Outcome::Busy:
+        return QStringLiteral("another run kept the temporary folder too long");
+    case Outcome::NotInBundle:
+        return QStringLiteral("no such file in the bundle");
+    case Outcome::CopyFailed:
+        return QStringLiteral("could not be copied to the temporary folder");
+    case Outcome::NotACertificate:
+        return QStringLiteral("not a certificate");
+    case Outcome::StoreUnavailable:
+        return verb == Verb::Check ? QStringLiteral("the store could not be opened")
+                                   : QStringLiteral("the store could not be opened for writing");
+    case Outcome::StoreRefused:
+        return QStringLiteral("the store refused it");
+    default:
+        return QString();
+    }
+}
+
+QString resultWord(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Added:
+        return QStringLiteral("added");
+    case Outcome::Present:
+        return QStringLiteral("present");
+    case Outcome::Missing:
+        return QStringLiteral("missing");
+    case Outcome::Removed:
+        return QStringLiteral("removed");
+    case Outcome::Absent:
+        return QStringLiteral("absent");
+    default:
+        return QStringLiteral("failed");
+    }
+}
+
+// Whether the certificate is in its store after the verb, as far as known.
+bool inStore(Outcome outcome, Verb verb)
+{
+    if (verb == Verb::Remove)
+        return outcome != Outcome::Removed && outcome != Outcome::Absent;
+    return outcome == Outcome::Added || outcome == Outcome::Present;
+}
+
+int exitCode(const QVector<CertificateResult> &results, Verb verb)
+{
+    if (results.isEmpty())
+        return NotAll;
+    for (const CertificateResult &result : results) {
+        if (inStore(result.outcome, verb) != (verb != Verb::Remove))
+            return NotAll;
+    }
+    return Success;
+}
+
+QString summary(const QVector<CertificateResult> &results, Verb verb)
+{
+    if (results.isEmpty())
+        return QStringLiteral("no certificates listed: the bundled settings are empty or unreadable");
+    const auto held = std::count_if(results.cbegin(), results.cend(),
+                                    [verb](const CertificateResult &result) { return inStore(result.outcome, verb); });
+    return QStringLiteral("%1 of %2 certificates %3 their stores")
+        .arg(held)
+        .arg(results.size())
+        .arg(verb == Verb::Remove ? QStringLiteral("left in") : QStringLiteral("in"));
+}
+
+void printLines(const QVector<CertificateResult> &results, Verb verb)
+{
+    QString text;
+    for (const CertificateResult &result : results) {
+        const QString why = reason(result.outcome, verb);
+        text += storeLabel(result.list) + QLatin1Char(' ') + result.name + QLatin1Char(' ')
+                + (result.thumbprint.isEmpty() ? QStringLiteral("-") : result.thumbprint) + QLatin1Char(' ')
+                + resultWord(result.outcome) + (why.isEmpty() ? QString() : QStringLiteral(": ") + why)
+                + QLatin1Char('\n');
+    }
+    print(stdout, text + summary(results, verb) + QLatin1Char('\n'));
+}
+
+void printJson(const QVector<CertificateResult> &results, Verb verb, int code)
+{
+    QJsonArray certificates;
+    for (const CertificateResult &result : results) {
+        QJsonObject entry{{QStringLiteral("store"), storeLabel(result.list)},
+                          {QStringLiteral("name"), result.name},
+                          {QStringLiteral("thumbprint"), result.thumbprint},
+                          {QStringLiteral("result"), resultWord(result.outcome)}};
+        if (isFailure(result.outcome))
+            entry.insert(QStringLiteral("reason"), reason(result.outcome, verb));
+        certificates.append(entry);
+    }
+    const QJsonObject document{{QStringLiteral("verb"), verbName(verb)},
+                               {QStringLiteral("certificates"), certificates},
+                               {QStringLiteral("summary"), summary(results, verb)},
+                               {QStringLiteral("exit_code"), code}};
+    print(stdout, QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented)));
+}
+
+// What a verb does when the stores cannot be written: nothing at all.
+QVector<CertificateResult> unwritable(const CertificateLists &lists)
+{
+    QVector<CertificateResult> results;
+    for (const QString &name : lists.roots)
+        results.append({StoreList::Root, name, bundledThumbprint(name), Outcome::StoreUnavailable});
+    for (const QString &name : lists.intermediates)
+        results.append({StoreList::Intermediate, name, bundledThumbprint(name), Outcome::StoreUnavailable});
+    return results;
+}
+
+int runVerb(Verb verb, bool json)
+{
+    const CertificateLists lists = CertificateLists::fromBundle();
+    QVector<CertificateResult> results;
+    bool noRights = false;
+    if (verb == Verb::Check) {
+        results = checkCertificates(lists);
+    } else if (!lists.isEmpty() && !storesWritable(lists)) {
+        noRights = true;
+        results = unwritable(lists);
+    } else if (verb == Verb::Install) {
+        InstallObserver quiet;
+        results = installCertificates(lists, quiet);
+        for (CertificateResult &result : results)
+            result.thumbprint = bundledThumbprint(result.name);
+    } else {
+        results = removeCertificates(lists);
+    }
+
+    const int code = noRights ? NoRights : exitCode(results, verb);
+    if (json)
+        printJson(results, verb, code);
+    else
+        printLines(results, verb);
+    return code;
+}
+
+int usageError(const QCommandLineParser &parser, const QString &why)
+{
+    print(stderr, QCoreApplication::applicationName() + QStringLiteral(": ") + why + QStringLiteral("\n\n")
+                      + parser.helpText());
+    return Usage;
+}
+
+} // namespace
+
+int runCommandLine(const QStringList &arguments)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("vyr-cert-installer"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VYR_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Installs the organisation's bundled CA certificates: the roots into the local machine's "
+                       "store \"ROOT\", the intermediates into \"CA\".\nWithout options it opens its window.\n\n"
+                       "Exit codes: 0 every bundled certificate is in its store afterwards (--remove: none is), "
+                       "1 at least one is not, 2 usage error, 3 the stores cannot be opened for writing "
+                       "(not administrator or root), nothing written."));
+    const QCommandLineOption install(QStringLiteral("install"),
+                                     QStringLiteral("Install every bundled certificate, without a window."));
+    const QCommandLineOption check(QStringLiteral("check"),
+                                   QStringLiteral("Tell whether each bundled certificate is in its store; "
+                                                  "changes nothing."));
+    const QCommandLineOption remove(QStringLiteral("remove"),
+                                    QStringLiteral("Delete exactly the bundled certificates from their stores."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("With a verb: print one JSON document instead of lines."));
+    parser.addOptions({install, check, remove, json});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+
+    if (!parser.parse(arguments))
+        return usageError(parser, parser.errorText());
+    if (parser.isSet(help)) {
+        print(stdout, parser.helpText());
+        return Success;
+    }
+    if (parser.isSet(version)) {
+        print(stdout, QCoreApplication::applicationName() + QLatin1Char(' ')
+                          + QCoreApplication::applicationVersion() + QLatin1Char('\n'));
+        return Success;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(parser, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    QVector<Verb> verbs;
+    for (const auto &[option, verb] : {std::pair{&install, Verb::Install}, std::pair{&check, Verb::Check},
+                                       std::pair{&remove, Verb::Remove}}) {
+        if (parser.isSet(*option))
+            verbs.append(verb);
+    }
+    if (verbs.size() > 1)
+        return usageError(parser, QStringLiteral("one verb at a time: --install, --check or --remove"));
+    if (verbs.isEmpty())
+        return usageError(parser, QStringLiteral("--json needs a verb: --install, --check or --remove"));
+    return runVerb(verbs.first(), parser.isSet(json));
+}
+
+} // namespace Ps

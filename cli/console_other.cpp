@@ -1,0 +1,9 @@
+#include "console.h"
+
+namespace Ps {
+
+void attachParentConsole()
+{
+}
+
+} // namespace Ps

@@ -1,0 +1,191 @@
+#include "installrun.h"
+
+#include "settings.h"
+#include "storeimport.h"
+#include "storequery.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QStringListModel>
+
+#include <functional>
+#include <memory>
+
+namespace Ps {
+namespace {
+
+const QString bundleCertDir = QStringLiteral(":/Cert");
+const QString lockName = QStringLiteral("vyr-cert-installer.lock");
+// A run takes well under a second; waiting longer only means the other run
+// hangs, and then this one reports every certificate as not installed.
+constexpr int lockWaitMs = 30000;
+
+// A settings entry names a file inside the bundle's certificate folder. Joined
+// to the temporary folder, anything but a bare name could reach outside it,
+// and the removal before the copy would then delete someone else's file.
+bool isBareFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+           && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
+           && !name.contains(QChar(0));
+}
+
+Outcome importOutcome(ImportResult result)
+{
+    switch (result) {
+    case ImportResult::Added:
+        return Outcome::Added;
+    case ImportResult::NotACertificate:
+        return Outcome::NotACertificate;
+    case ImportResult::StoreUnavailable:
+        return Outcome::StoreUnavailable;
+    case ImportResult::StoreRefused:
+        break;
+    }
+    return Outcome::StoreRefused;
+}
+
+// The import needs a real file. Only a copy this run made is imported: a file
+// left at the temporary path by someone else would otherwise be installed in
+// its place. Whatever sits there that is not a folder is removed, a link
+// (dangling or not) as a link, never followed.
+Outcome copyAndImport(const QString &name, const QString &tempDir, StoreList list, InstallObserver &observer)
+{
+    const QString sourcePath = QDir(bundleCertDir).filePath(name);
+    const QString tempPath = tempDir + QLatin1Char('/') + name;
+    const QFileInfo entry(tempPath);
+    if (entry.isDir() && !entry.isSymLink())
+        return Outcome::CopyFailed;
+    if (entry.exists() || entry.isSymLink())
+        QFile::remove(tempPath);
+    if (!QFile::copy(sourcePath, tempPath))
+        return QFile::exists(sourcePath) ? Outcome::CopyFailed : Outcome::NotInBundle;
+    // Copies of bundled files come out read-only; Windows would then refuse
+    // the next run's removal, and with it the next run's copy.
+    QFile::setPermissions(tempPath, QFile::permissions(tempPath) | QFileDevice::WriteOwner);
+    return importOutcome(addCertificateFileToStore(tempPath.toStdWString().c_str(), storeName(list),
+                                                   [&] { observer.importing(name); }));
+}
+
+QByteArray bundledBytes(const QString &name, bool *found)
+{
+    QFile file(QDir(bundleCertDir).filePath(name));
+    *found = file.open(QIODevice::ReadOnly);
+    return *found ? file.readAll() : QByteArray();
+}
+
+using Query = QueryAnswer (*)(const void *, std::size_t, const wchar_t *);
+
+QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, Outcome found, Outcome notFound)
+{
+    QVector<CertificateResult> results;
+    for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
+        for (const QString &name : list == StoreList::Root ? lists.roots : lists.intermediates) {
+            CertificateResult result{list, name, QString(), Outcome::UnsafeName};
+            bool inBundle = false;
+            const QByteArray bytes = isBareFileName(name) ? bundledBytes(name, &inBundle) : QByteArray();
+            if (isBareFileName(name) && !inBundle)
+                result.outcome = Outcome::NotInBundle;
+            if (inBundle) {
+                const QueryAnswer answer = query(bytes.constData(), std::size_t(bytes.size()), storeName(list));
+                result.thumbprint = QString::fromStdString(answer.thumbprint);
+                const Outcome outcomes[] = {found, notFound, Outcome::NotACertificate, Outcome::StoreUnavailable,
+                                            Outcome::StoreRefused};
+                result.outcome = outcomes[int(answer.result)];
+            }
+            results.append(result);
+        }
+    }
+    return results;
+}
+
+} // namespace
+
+CertificateLists CertificateLists::fromBundle()
+{
+    const Settings settings(nullptr, QStringLiteral("Settings.json"));
+    return {settings.rootCertsModel->stringList(), settings.interimCertsModel->stringList()};
+}
+
+const wchar_t *storeName(StoreList list)
+{
+    return list == StoreList::Root ? L"ROOT" : L"CA";
+}
+
+QString storeLabel(StoreList list)
+{
+    return QString::fromWCharArray(storeName(list));
+}
+
+bool isFailure(Outcome outcome)
+{
+    return outcome > Outcome::Absent;
+}
+
+QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer)
+{
+    QVector<CertificateResult> results;
+    if (lists.isEmpty())
+        return results;
+    // An empty path here (QDir::tempPath() of a missing folder) would put the
+    // copies at the file-system root.
+    const QString tempDir = QDir::tempPath();
+    const bool usable = !tempDir.isEmpty() && QFileInfo(tempDir).isDir();
+    // Runs share the copies' names in the temporary folder: one at a time, or
+    // one run removes another's copy between its copy and its import.
+    std::unique_ptr<QLockFile> lock;
+    if (usable) {
+        lock = std::make_unique<QLockFile>(tempDir + QLatin1Char('/') + lockName);
+        lock->setStaleLockTime(0);
+    }
+    const bool locked = lock && lock->tryLock(lockWaitMs);
+
+    for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
+        const QStringList &names = list == StoreList::Root ? lists.roots : lists.intermediates;
+        int succeeded = 0;
+        for (int i = 0; i < names.size(); ++i) {
+            const QString &name = names.at(i);
+            Outcome outcome = Outcome::UnsafeName;
+            if (!usable)
+                outcome = Outcome::NoTemporaryFolder;
+            else if (!locked)
+                outcome = Outcome::Busy;
+            else if (isBareFileName(name))
+                outcome = copyAndImport(name, tempDir, list, observer);
+            if (outcome == Outcome::Added)
+                ++succeeded;
+            results.append({list, name, QString(), outcome});
+            observer.progressed(list, i + 1, names.size(), succeeded);
+        }
+    }
+    return results;
+}
+
+QVector<CertificateResult> checkCertificates(const CertificateLists &lists)
+{
+    return queryAll(lists, findCertificateInStore, Outcome::Present, Outcome::Missing);
+}
+
+QVector<CertificateResult> removeCertificates(const CertificateLists &lists)
+{
+    return queryAll(lists, deleteCertificateFromStore, Outcome::Removed, Outcome::Absent);
+}
+
+bool storesWritable(const CertificateLists &lists)
+{
+    return (lists.roots.isEmpty() || canOpenStoreForWriting(storeName(StoreList::Root)))
+           && (lists.intermediates.isEmpty() || canOpenStoreForWriting(storeName(StoreList::Intermediate)));
+}
+
+QString bundledThumbprint(const QString &name)
+{
+    bool found = false;
+    const QByteArray bytes = isBareFileName(name) ? bundledBytes(name, &found) : QByteArray();
+    if (!found)
+        return QString();
+    return QString::fromStdString(certificateThumbprint(bytes.constData(), std::size_t(bytes.size())));
+}
+
+} // namespace Ps

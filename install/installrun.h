@@ -1,0 +1,82 @@
+#ifndef PS_INSTALLRUN_H
+#define PS_INSTALLRUN_H
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace Ps {
+
+enum class StoreList { Root, Intermediate };
+
+// What became of one bundled certificate. The first five are the answers a
+// verb wants; the rest say why it did not get one.
+enum class Outcome {
+    Added,
+    Present,
+    Missing,
+    Removed,
+    Absent,
+    UnsafeName,        // not a bare file name, so never used as a path
+    NoTemporaryFolder, // the temporary folder does not exist or is no folder
+    Busy,              // another run kept the temporary folder past the wait
+    NotInBundle,       // no such file among the bundled certificates
+    CopyFailed,        // the copy out of the bundle could not be made
+    NotACertificate,
+    StoreUnavailable,  // the store could not be opened (for writing, to add or delete)
+    StoreRefused,
+};
+
+struct CertificateResult
+{
+    StoreList list;
+    QString name;
+    QString thumbprint; // filled by check and remove; see bundledThumbprint for install
+    Outcome outcome;
+};
+
+// The two lists in installation order.
+struct CertificateLists
+{
+    QStringList roots;
+    QStringList intermediates;
+
+    static CertificateLists fromBundle();
+    bool isEmpty() const { return roots.isEmpty() && intermediates.isEmpty(); }
+};
+
+// Told about a run as it goes, so that a face can show it.
+class InstallObserver
+{
+public:
+    virtual ~InstallObserver() = default;
+    // The certificate's store is open and the certificate is about to be added.
+    virtual void importing(const QString &name) { Q_UNUSED(name) }
+    // Entry number entry (from 1) of total of one list is done.
+    virtual void progressed(StoreList list, int entry, int total, int succeeded)
+    {
+        Q_UNUSED(list) Q_UNUSED(entry) Q_UNUSED(total) Q_UNUSED(succeeded)
+    }
+};
+
+const wchar_t *storeName(StoreList list);
+QString storeLabel(StoreList list);
+bool isFailure(Outcome outcome);
+
+// Roots into "ROOT", then intermediates into "CA": each copied out of the
+// bundle into the temporary folder and imported from there. Runs on one
+// machine take turns.
+QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer);
+// Read-only lookups by thumbprint; changes nothing.
+QVector<CertificateResult> checkCertificates(const CertificateLists &lists);
+// Deletes exactly the bundled certificates from their stores.
+QVector<CertificateResult> removeCertificates(const CertificateLists &lists);
+
+// Whether every store the lists use can be opened for writing.
+bool storesWritable(const CertificateLists &lists);
+// The SHA-1 thumbprint of a bundled certificate, or an empty string.
+QString bundledThumbprint(const QString &name);
+
+} // namespace Ps
+
+#endif
