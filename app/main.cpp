@@ -4,6 +4,7 @@
 #include "platform.h"
 
 #include <QApplication>
+#include <QTextStream>
 
 // With no argument, the window; with any, the command line, which needs no
 // display and creates no widget.
@@ -12,7 +13,11 @@ int main(int argc, char *argv[])
     if (argc > 1) {
         Ps::attachParentConsole();
         QCoreApplication application(argc, argv);
-        return Ps::runCommandLine(QCoreApplication::arguments());
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        out.setCodec("UTF-8");
+        err.setCodec("UTF-8");
+        return Ps::runCommandLine(QCoreApplication::arguments(), out, err);
     }
     QApplication application(argc, argv);
     Ps::Platform::useLayoutFont();

@@ -7,8 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <cstdio>
+#include <QTextStream>
 
 namespace Ps {
 namespace {
@@ -16,13 +15,6 @@ namespace {
 enum class Verb { Install, Check, Remove };
 
 enum ExitCode { Success = 0, NotAll = 1, Usage = 2, NoRights = 3 };
-
-void print(std::FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
 
 QString verbName(Verb verb)
 {
@@ -104,7 +96,7 @@ QString summary(const QVector<CertificateResult> &results, Verb verb)
         .arg(verb == Verb::Remove ? QStringLiteral("left in") : QStringLiteral("in"));
 }
 
-void printLines(const QVector<CertificateResult> &results, Verb verb)
+void printLines(QTextStream &out, const QVector<CertificateResult> &results, Verb verb)
 {
     QString text;
     for (const CertificateResult &result : results) {
@@ -114,10 +106,10 @@ void printLines(const QVector<CertificateResult> &results, Verb verb)
                 + resultWord(result.outcome) + (why.isEmpty() ? QString() : QStringLiteral(": ") + why)
                 + QLatin1Char('\n');
     }
-    print(stdout, text + summary(results, verb) + QLatin1Char('\n'));
+    out << text << summary(results, verb) << '\n';
 }
 
-void printJson(const QVector<CertificateResult> &results, Verb verb, int code)
+void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb verb, int code)
 {
     QJsonArray certificates;
     for (const CertificateResult &result : results) {
@@ -133,7 +125,7 @@ void printJson(const QVector<CertificateResult> &results, Verb verb, int code)
                                {QStringLiteral("certificates"), certificates},
                                {QStringLiteral("summary"), summary(results, verb)},
                                {QStringLiteral("exit_code"), code}};
-    print(stdout, QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented)));
+    out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
 }
 
 // What a verb does when the stores cannot be written: nothing at all.
@@ -147,7 +139,7 @@ QVector<CertificateResult> unwritable(const CertificateLists &lists)
     return results;
 }
 
-int runVerb(Verb verb, bool json)
+int runVerb(QTextStream &out, Verb verb, bool json)
 {
     const CertificateLists lists = CertificateLists::fromBundle();
     QVector<CertificateResult> results;
@@ -168,22 +160,21 @@ int runVerb(Verb verb, bool json)
 
     const int code = noRights ? NoRights : exitCode(results, verb);
     if (json)
-        printJson(results, verb, code);
+        printJson(out, results, verb, code);
     else
-        printLines(results, verb);
+        printLines(out, results, verb);
     return code;
 }
 
-int usageError(const QCommandLineParser &parser, const QString &why)
+int usageError(QTextStream &err, const QCommandLineParser &parser, const QString &why)
 {
-    print(stderr, QCoreApplication::applicationName() + QStringLiteral(": ") + why + QStringLiteral("\n\n")
-                      + parser.helpText());
+    err << QCoreApplication::applicationName() << ": " << why << "\n\n" << parser.helpText();
     return Usage;
 }
 
 } // namespace
 
-int runCommandLine(const QStringList &arguments)
+int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     QCoreApplication::setApplicationName(QStringLiteral("vyr-cert-installer"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VYR_VERSION));
@@ -209,18 +200,17 @@ int runCommandLine(const QStringList &arguments)
     const QCommandLineOption version = parser.addVersionOption();
 
     if (!parser.parse(arguments))
-        return usageError(parser, parser.errorText());
+        return usageError(err, parser, parser.errorText());
     if (parser.isSet(help)) {
-        print(stdout, parser.helpText());
+        out << parser.helpText();
         return Success;
     }
     if (parser.isSet(version)) {
-        print(stdout, QCoreApplication::applicationName() + QLatin1Char(' ')
-                          + QCoreApplication::applicationVersion() + QLatin1Char('\n'));
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
         return Success;
     }
     if (!parser.positionalArguments().isEmpty())
-        return usageError(parser, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        return usageError(err, parser, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     QVector<Verb> verbs;
     for (const auto &[option, verb] : {std::pair{&install, Verb::Install}, std::pair{&check, Verb::Check},
@@ -229,10 +219,10 @@ int runCommandLine(const QStringList &arguments)
             verbs.append(verb);
     }
     if (verbs.size() > 1)
-        return usageError(parser, QStringLiteral("one verb at a time: --install, --check or --remove"));
+        return usageError(err, parser, QStringLiteral("one verb at a time: --install, --check or --remove"));
     if (verbs.isEmpty())
-        return usageError(parser, QStringLiteral("--json needs a verb: --install, --check or --remove"));
-    return runVerb(verbs.first(), parser.isSet(json));
+        return usageError(err, parser, QStringLiteral("--json needs a verb: --install, --check or --remove"));
+    return runVerb(out, verbs.first(), parser.isSet(json));
 }
 
 } // namespace Ps

@@ -3,6 +3,8 @@
 
 #include <QStringList>
 
+class QTextStream;
+
 namespace Ps {
 
 // The face without a window, for deployment engines: --install, --check,
@@ -10,7 +12,7 @@ namespace Ps {
 // errors to standard error) and returns the exit code:
 // 0 every bundled certificate is in its store afterwards (--remove: none is),
 // 1 at least one is not, 2 usage error, 3 the stores cannot be written.
-int runCommandLine(const QStringList &arguments);
+int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err);
 
 } // namespace Ps
 

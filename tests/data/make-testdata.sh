@@ -4,9 +4,12 @@
 # are no single certificate: a CRL (DER and PEM), a PKCS #7 bundle, a private
 # key, two certificates in one PEM file, a truncated and an overlong DER file,
 # text, an empty file. rekeyed has the test root's subject under another key.
-# Thumbprints go to <name>.sha1 (40 uppercase hex digits).
+# Thumbprints go to <name>.sha1 (40 uppercase hex digits). Given the bundle's
+# certificate folder as $2, also same_subject.pem: a root of its own with the
+# subject of the bundle's first root, under another key.
 set -euo pipefail
 out=$1
+bundle=${2:+$(cd "$2" && pwd)}
 mkdir -p "$out"
 cd "$out"
 
@@ -75,3 +78,15 @@ head -c 600 root.der > truncated.der
 { cat root.der; printf '\0'; } > trailing.der
 printf 'Not a certificate.\n' > text.txt
 : > empty.der
+
+if [ -n "$bundle" ]; then
+    key same_subject.key
+    openssl x509 -x509toreq -inform DER -in "$bundle/Vyr_Root_CA_1.cer" -signkey same_subject.key \
+        -out same_subject.csr 2>/dev/null
+    # Its authority key identifier keeps OpenSSL from taking the bundled root,
+    # found first by subject, for its issuer.
+    openssl x509 -req -in same_subject.csr -signkey same_subject.key -days 3650 -extfile openssl.cnf \
+        -extensions inter -out same_subject.pem 2>/dev/null
+    openssl x509 -in same_subject.pem -outform DER -out same_subject.der
+    openssl x509 -in same_subject.pem -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' > same_subject.sha1
+fi

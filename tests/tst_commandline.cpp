@@ -1,0 +1,263 @@
+// The command line in process, against the scratch stores with test bundles
+// registered at run time: each verb's lines and exit code, what it leaves in
+// the stores (foreign certificates included), and every usage error.
+#include "commandline.h"
+#include "storefixture.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QResource>
+#include <QTextStream>
+#include <QtTest>
+
+using namespace StoreFixture;
+
+namespace {
+
+QString bundle(const QString &name)
+{
+    return QStringLiteral(VYR_TEST_BUNDLES "/") + name + QStringLiteral(".rcc");
+}
+
+struct Run
+{
+    int exitCode;
+    QString out;
+    QString err;
+};
+
+Run run(const QStringList &arguments)
+{
+    Run result;
+    QTextStream out(&result.out);
+    QTextStream err(&result.err);
+    result.exitCode = Ps::runCommandLine(QStringList{QStringLiteral("vyr-cert-installer")} + arguments, out, err);
+    out.flush();
+    err.flush();
+    return result;
+}
+
+// Adds a test file to a store the way any other program would.
+bool addForeign(const QString &file, const wchar_t *storeName)
+{
+    const std::wstring path = testData(file).toStdWString();
+    const void *context = nullptr;
+    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_ALL,
+                          CERT_QUERY_CONTENT_FLAG_ALL, 0, nullptr, nullptr, nullptr, nullptr, nullptr, &context))
+        return false;
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                     CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG, storeName);
+    const bool added = store && CertAddCertificateContextToStore(store, static_cast<PCCERT_CONTEXT>(context),
+                                                                 CERT_STORE_ADD_ALWAYS, nullptr);
+    CertCloseStore(store, 0);
+    CertFreeCertificateContext(static_cast<PCCERT_CONTEXT>(context));
+    return added;
+}
+
+bool verifiesWithRootStore(const QString &file)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"), {"verify", "-CApath", storeFolder("ROOT"), testData(file)});
+    return openssl.waitForFinished() && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
+}
+
+} // namespace
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void verbs_data();
+    void verbs();
+    void jsonOnRequest();
+    void arguments_data();
+    void arguments();
+};
+
+void TestCommandLine::initTestCase()
+{
+    qputenv("TMPDIR", QByteArray(VYR_TEST_SCRATCH "/tmp/cli"));
+    QVERIFY(QResource::registerResource(bundle(QStringLiteral("certs"))));
+}
+
+void TestCommandLine::cleanupTestCase()
+{
+    QVERIFY(QResource::unregisterResource(bundle(QStringLiteral("certs"))));
+}
+
+void TestCommandLine::init()
+{
+    clearStores();
+    QVERIFY(QDir().mkpath(QStringLiteral(VYR_TEST_SCRATCH "/tmp/cli")));
+}
+
+void TestCommandLine::verbs_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<bool>("installedBefore");
+    QTest::addColumn<QString>("verb");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("results"); // per line, what follows the thumbprint
+    QTest::addColumn<QString>("summary");
+
+    auto repeated = [](int count, const QString &word) {
+        QStringList words;
+        for (int i = 0; i < count; ++i)
+            words << word;
+        return words;
+    };
+    auto all = [&](const char *word) { return repeated(9, QLatin1String(word)); };
+    QStringList secondMissing = all("added");
+    secondMissing[1] = QStringLiteral("failed: no such file in the bundle");
+
+    QTest::newRow("install into empty stores")
+        << "settings_shipped" << false << "--install" << 0 << all("added") << "9 of 9 certificates in their stores";
+    QTest::newRow("install again") << "settings_shipped" << true << "--install" << 0 << all("added")
+                                   << "9 of 9 certificates in their stores";
+    QTest::newRow("check after install") << "settings_shipped" << true << "--check" << 0 << all("present")
+                                         << "9 of 9 certificates in their stores";
+    QTest::newRow("check of empty stores") << "settings_shipped" << false << "--check" << 1 << all("missing")
+                                           << "0 of 9 certificates in their stores";
+    QTest::newRow("remove after install") << "settings_shipped" << true << "--remove" << 0 << all("removed")
+                                          << "0 of 9 certificates left in their stores";
+    QTest::newRow("remove from empty stores") << "settings_shipped" << false << "--remove" << 0 << all("absent")
+                                              << "0 of 9 certificates left in their stores";
+    QTest::newRow("install with a root missing from the bundle")
+        << "settings_second_root_missing" << false << "--install" << 1 << secondMissing
+        << "8 of 9 certificates in their stores";
+    secondMissing.replaceInStrings(QStringLiteral("added"), QStringLiteral("present"));
+    QTest::newRow("check with a root missing from the bundle")
+        << "settings_second_root_missing" << true << "--check" << 1 << secondMissing
+        << "8 of 9 certificates in their stores";
+    // The number 7 in the list reads as an empty name.
+    QStringList unsafe = repeated(10, QStringLiteral("failed: the name is not a bare file name"));
+    unsafe[7] = QStringLiteral("added");
+    unsafe[9] = QStringLiteral("added");
+    QTest::newRow("install with unsafe names") << "settings_unsafe_names" << false << "--install" << 1 << unsafe
+                                               << "2 of 10 certificates in their stores";
+    for (const char *verb : {"--install", "--check", "--remove"}) {
+        QTest::addRow("%s with empty lists", verb)
+            << "settings_empty_lists" << false << verb << 1 << QStringList()
+            << "no certificates listed: the bundled settings are empty or unreadable";
+    }
+}
+
+// Every row starts with a foreign root and a root that shares the first
+// bundled root's subject, added after the bundle: no verb touches them, and
+// the renumbered hash links still lead OpenSSL to the second one.
+void TestCommandLine::verbs()
+{
+    QFETCH(QString, settings);
+    QFETCH(bool, installedBefore);
+    QFETCH(QString, verb);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, results);
+    QFETCH(QString, summary);
+
+    QVERIFY(QResource::registerResource(bundle(settings)));
+    if (installedBefore)
+        QCOMPARE(run({QStringLiteral("--install")}).exitCode == 0, settings == QLatin1String("settings_shipped"));
+    QVERIFY(addForeign(QStringLiteral("other.der"), L"ROOT"));
+    QVERIFY(addForeign(QStringLiteral("same_subject.der"), L"ROOT"));
+    QVERIFY(addForeign(QStringLiteral("inter.der"), L"CA"));
+
+    const Run result = run({verb});
+    QVERIFY(QResource::unregisterResource(bundle(settings)));
+
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.err.isEmpty(), qPrintable(result.err));
+    QStringList lines = result.out.split(QLatin1Char('\n'));
+    QCOMPARE(lines.takeLast(), QString());
+    QCOMPARE(lines.takeLast(), summary);
+    QStringList found;
+    for (const QString &line : lines) {
+        const QStringList fields = line.split(QLatin1Char(' '));
+        QVERIFY2(fields.size() >= 4, qPrintable(line));
+        QVERIFY2(fields[2] == QLatin1String("-") || fields[2].size() == 40, qPrintable(line));
+        found << line.section(QLatin1Char(' '), 3);
+    }
+    QCOMPARE(found, results);
+    QVERIFY(lines.isEmpty() || lines.first().startsWith(QLatin1String("ROOT ")));
+
+    for (const auto &[file, store] : {std::pair{"other", "ROOT"}, std::pair{"same_subject", "ROOT"},
+                                      std::pair{"inter", "CA"}}) {
+        const QString name = QString::fromLatin1(file);
+        QVERIFY2(QFile::exists(storeFolder(QLatin1String(store)) + '/' + thumbprintOf(name) + ".crt"), file);
+    }
+    QVERIFY(verifiesWithRootStore(QStringLiteral("same_subject.pem")));
+    QVERIFY(verifiesWithRootStore(QStringLiteral("other.pem")));
+}
+
+void TestCommandLine::jsonOnRequest()
+{
+    QVERIFY(QResource::registerResource(bundle(QStringLiteral("settings_second_root_missing"))));
+    const Run result = run({QStringLiteral("--install"), QStringLiteral("--json")});
+    QVERIFY(QResource::unregisterResource(bundle(QStringLiteral("settings_second_root_missing"))));
+
+    QCOMPARE(result.exitCode, 1);
+    QJsonParseError error;
+    const QJsonObject document = QJsonDocument::fromJson(result.out.toUtf8(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(document.value("verb").toString(), QStringLiteral("install"));
+    QCOMPARE(document.value("exit_code").toInt(), 1);
+    const QJsonArray certificates = document.value("certificates").toArray();
+    QCOMPARE(certificates.size(), 9);
+    const QJsonObject second = certificates.at(1).toObject();
+    QCOMPARE(second.value("name").toString(), QStringLiteral("Vyr_Root_CA_9.cer"));
+    QCOMPARE(second.value("result").toString(), QStringLiteral("failed"));
+    QCOMPARE(second.value("reason").toString(), QStringLiteral("no such file in the bundle"));
+    const QJsonObject last = certificates.at(8).toObject();
+    QCOMPARE(last.value("store").toString(), QStringLiteral("CA"));
+    QCOMPARE(last.value("result").toString(), QStringLiteral("added"));
+    QCOMPARE(last.value("thumbprint").toString().size(), 40);
+}
+
+void TestCommandLine::arguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out"); // what standard output starts with
+    QTest::addColumn<QString>("err"); // what standard error starts with
+
+    const QString usage = QStringLiteral("vyr-cert-installer: ");
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: " << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "vyr-cert-installer 1.0\n" << "";
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "" << usage + "Unknown option 'bogus'.";
+    QTest::newRow("two verbs") << QStringList{"--install", "--check"} << 2 << ""
+                               << usage + "one verb at a time";
+    QTest::newRow("argument where none belongs")
+        << QStringList{"--check", "ROOT"} << 2 << "" << usage + "unexpected argument 'ROOT'";
+    QTest::newRow("json without a verb") << QStringList{"--json"} << 2 << "" << usage + "--json needs a verb";
+    QTest::newRow("verb with one dash") << QStringList{"-install"} << 2 << "" << usage + "Unknown option";
+    QTest::newRow("value given to a verb") << QStringList{"--check=ROOT"} << 2 << "" << usage + "Unexpected value";
+}
+
+// Usage errors name their reason and show the usage on standard error, write
+// nothing to standard output, and touch no store.
+void TestCommandLine::arguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    const Run result = run(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(out.isEmpty() ? result.out.isEmpty() : result.out.startsWith(out), qPrintable(result.out));
+    QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.startsWith(err), qPrintable(result.err));
+    if (exitCode == 2)
+        QVERIFY(result.err.contains(QLatin1String("Usage: ")));
+    QVERIFY(storeEntries(QStringLiteral("ROOT")).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
