@@ -10,6 +10,7 @@
 #include <QResource>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using namespace StoreFixture;
@@ -74,6 +75,7 @@ private:
         return view.findChild<T *>(QLatin1String(name));
     }
     QString tempDir() const { return QStringLiteral(VYR_TEST_SCRATCH "/tmp/run"); }
+    std::function<bool()> plant(const QString &hazard);
 
     std::unique_ptr<Bundle> certificates;
 };
@@ -149,20 +151,58 @@ void TestInstall::runsBothLists_data()
     QTest::addColumn<int>("total");
     QTest::addColumn<int>("rootFiles");
     QTest::addColumn<int>("interimFiles");
+    QTest::addColumn<QString>("hazard"); // what waits in or at the temporary folder
 
     QTest::newRow("both lists empty")
-        << bundle("settings_empty_lists") << "0 din 0" << "0 din 0" << 0 << 0 << 0 << 0 << 0 << 0;
+        << bundle("settings_empty_lists") << "0 din 0" << "0 din 0" << 0 << 0 << 0 << 0 << 0 << 0 << "";
     QTest::newRow("4 roots and 5 intermediates")
-        << bundle("settings_shipped") << "4 din 4. Succes - 4" << "5 din 5. Succes - 5" << 4 << 5 << 9 << 9 << 4 << 5;
+        << bundle("settings_shipped") << "4 din 4. Succes - 4" << "5 din 5. Succes - 5" << 4 << 5 << 9 << 9 << 4 << 5
+        << "";
     QTest::newRow("second of four roots missing from the bundle")
         << bundle("settings_second_root_missing") << "4 din 4. Succes - 3" << "5 din 5. Succes - 5" << 4 << 5 << 8
-        << 9 << 3 << 5;
+        << 9 << 3 << 5 << "";
     QTest::newRow("a name listed twice counts twice")
         << bundle("settings_listed_twice") << "3 din 3. Succes - 3" << "2 din 2. Succes - 2" << 3 << 2 << 5 << 5
-        << 2 << 1;
+        << 2 << 1 << "";
     QTest::newRow("unsafe names count as attempts without success")
         << bundle("settings_unsafe_names") << "8 din 8. Succes - 1" << "2 din 2. Succes - 1" << 8 << 2 << 2 << 10
-        << 1 << 1;
+        << 1 << 1 << "";
+    for (const char *hazard : {"missing temporary folder", "file as temporary folder"}) {
+        QTest::newRow(hazard) << bundle("settings_shipped") << "4 din 4. Succes - 0" << "5 din 5. Succes - 0" << 4
+                              << 5 << 0 << 9 << 0 << 0 << hazard;
+    }
+    QTest::newRow("dangling link at a copy's path is removed, not followed")
+        << bundle("settings_shipped") << "4 din 4. Succes - 4" << "5 din 5. Succes - 5" << 4 << 5 << 9 << 9 << 4 << 5
+        << "dangling link";
+    QTest::newRow("folder at a copy's path fails that entry alone")
+        << bundle("settings_shipped") << "4 din 4. Succes - 3" << "5 din 5. Succes - 5" << 4 << 5 << 8 << 9 << 3 << 5
+        << "folder";
+}
+
+// Sets up a hazard; the returned check says whether everything outside the
+// temporary folder, and any folder in it, came through untouched.
+std::function<bool()> TestInstall::plant(const QString &hazard)
+{
+    const QString copyPath = tempDir() + QStringLiteral("/Vyr_Root_CA_1.cer");
+    const QString elsewhere = QStringLiteral(VYR_TEST_SCRATCH "/tmp/elsewhere");
+    if (hazard == QLatin1String("missing temporary folder")) {
+        qputenv("TMPDIR", (tempDir() + QStringLiteral("/missing")).toLocal8Bit());
+    } else if (hazard == QLatin1String("file as temporary folder")) {
+        QFile file(tempDir() + QStringLiteral("/file"));
+        file.open(QIODevice::WriteOnly);
+        qputenv("TMPDIR", file.fileName().toLocal8Bit());
+    } else if (hazard == QLatin1String("dangling link")) {
+        QDir().mkpath(elsewhere);
+        QFile::link(elsewhere + QStringLiteral("/victim.cer"), copyPath);
+        return [=] { return QDir(elsewhere).isEmpty() && !QFileInfo(copyPath).isSymLink(); };
+    } else if (hazard == QLatin1String("folder")) {
+        QDir().mkpath(copyPath);
+        QFile kept(copyPath + QStringLiteral("/kept"));
+        kept.open(QIODevice::WriteOnly);
+        return [=] { return QFileInfo(copyPath).isDir() && QFile::exists(copyPath + QStringLiteral("/kept")); };
+    }
+    // A temporary path taken as empty would put the copies at the root.
+    return [] { return !QFile::exists(QStringLiteral("/Vyr_Root_CA_1.cer")) && !QFile::exists(QStringLiteral("/Vyr_Int_1.crt")); };
 }
 
 void TestInstall::runsBothLists()
@@ -176,11 +216,15 @@ void TestInstall::runsBothLists()
     QFETCH(int, total);
     QFETCH(int, rootFiles);
     QFETCH(int, interimFiles);
+    QFETCH(QString, hazard);
 
     Bundle settingsBundle(settings);
     QVERIFY(settingsBundle.registered);
     Ps::MainView view;
+    const std::function<bool()> untouched = plant(hazard);
     QTest::mouseClick(child<QPushButton>(view, "btnInstall"), Qt::LeftButton);
+    qputenv("TMPDIR", tempDir().toLocal8Bit());
+    QVERIFY(untouched());
 
     QCOMPARE(child<QLabel>(view, "lblRootCertsProgress")->text(), rootLabel);
     QCOMPARE(child<QLabel>(view, "lblInterimCertsProgress")->text(), interimLabel);
