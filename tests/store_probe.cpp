@@ -1,5 +1,10 @@
 // Opens one of the local machine's stores the way the import does and says
-// whether that worked: the store tests run it as an unprivileged user.
+// whether that worked, or (with "add") runs the whole import of one file:
+// the store tests run it as an unprivileged user and under injected faults.
+// Usage: store_probe <store> read-only|read-write
+//        store_probe add <store> <file>
+#include "storeimport.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -7,15 +12,29 @@
 #include <cstring>
 #include <string>
 
+namespace {
+
+std::wstring wide(const char *text)
+{
+    return std::wstring(text, text + std::strlen(text));
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    if (argc == 4 && std::strcmp(argv[1], "add") == 0) {
+        const bool added = Ps::addCertificateFileToStore(wide(argv[3]).c_str(), wide(argv[2]).c_str(), [] {})
+                           == Ps::ImportResult::Added;
+        std::puts(added ? "added" : "refused");
+        return added ? 0 : 1;
+    }
     if (argc != 3)
         return 2;
-    const std::wstring name(argv[1], argv[1] + std::strlen(argv[1]));
     DWORD flags = CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG;
     if (std::strcmp(argv[2], "read-only") == 0)
         flags |= CERT_STORE_READONLY_FLAG;
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, flags, name.c_str());
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, flags, wide(argv[1]).c_str());
     std::puts(store ? "opened" : "refused");
     if (store)
         CertCloseStore(store, 0);

@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QtTest>
 
@@ -84,6 +85,8 @@ private slots:
     void sameSubjectTakesNextLink();
     void failedWriteLeavesNothing();
     void chainVerifiesWithStoreAsCApath();
+    void faultSweep_data();
+    void faultSweep();
 };
 
 void TestStandin::init()
@@ -275,6 +278,119 @@ void TestStandin::chainVerifiesWithStoreAsCApath()
                                    storeFolder("CA") + "/" + thumbprintOf("inter") + ".crt", testData("leaf.pem")},
                                   &exitCode);
     QVERIFY2(exitCode == 0, qPrintable(viaCa));
+}
+
+namespace {
+
+// A store folder's entries: each file's bytes, or each link's target.
+QMap<QString, QByteArray> snapshot(const QString &store)
+{
+    QMap<QString, QByteArray> entries;
+    for (const QString &name : storeEntries(store)) {
+        const QFileInfo info(storeFolder(store) + QLatin1Char('/') + name);
+        QFile file(info.filePath());
+        entries.insert(name, info.isSymLink() ? "-> " + info.symLinkTarget().toUtf8()
+                                              : (file.open(QIODevice::ReadOnly) ? file.readAll() : "?"));
+    }
+    return entries;
+}
+
+// The add completed: the certificate's file as PEM, reached by exactly one
+// link, and no temporary file.
+bool holdsWhole(const QString &store, const QString &name)
+{
+    const QString fileName = thumbprintOf(name) + QStringLiteral(".crt");
+    QFile stored(storeFolder(store) + QLatin1Char('/') + fileName);
+    QFile pem(testData(name + QStringLiteral(".pem")));
+    if (!stored.open(QIODevice::ReadOnly) || !pem.open(QIODevice::ReadOnly) || stored.readAll() != pem.readAll())
+        return false;
+    int links = 0;
+    for (const QString &entry : storeEntries(store)) {
+        if (entry.startsWith(QLatin1Char('.')))
+            return false;
+        links += QFileInfo(storeFolder(store) + QLatin1Char('/') + entry).symLinkTarget().endsWith(fileName);
+    }
+    return links == 1;
+}
+
+QString runProbe(const QStringList &arguments, const QStringList &environment)
+{
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &variable : environment)
+        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    probe.setProcessEnvironment(env);
+    probe.start(QStringLiteral(STORE_PROBE), arguments);
+    probe.waitForFinished();
+    return probe.exitStatus() == QProcess::CrashExit ? QStringLiteral("killed")
+                                                     : QString::fromLatin1(probe.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+void TestStandin::faultSweep_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("before"); // what the store holds before the add
+
+    for (const char *fault : {"ENOSPC", "EIO", "KILL", "KILL_AFTER"}) {
+        for (const char *before : {"empty", "file without its link", "same subject linked"})
+            QTest::addRow("%s, %s", fault, before) << fault << before;
+    }
+}
+
+// Each file-system call of one add fails in turn (or the process dies there).
+// After a failure the store holds what it held before; after a success the
+// whole certificate; after a kill, the next add leaves the whole certificate
+// and no temporary file.
+void TestStandin::faultSweep()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, before);
+    const QString root = QStringLiteral("ROOT");
+    auto setUp = [&] {
+        clearStores();
+        QVERIFY(QDir().mkpath(storeFolder(root)));
+        if (before == QLatin1String("file without its link")) {
+            QVERIFY(addFile(QStringLiteral("root.der"), L"ROOT"));
+            for (const QString &entry : storeEntries(root)) {
+                if (QFileInfo(storeFolder(root) + '/' + entry).isSymLink())
+                    QVERIFY(QFile::remove(storeFolder(root) + '/' + entry));
+            }
+        } else if (before == QLatin1String("same subject linked")) {
+            QVERIFY(addFile(QStringLiteral("rekeyed.der"), L"ROOT"));
+        }
+    };
+    const QStringList add{QStringLiteral("add"), root, testData(QStringLiteral("root.der"))};
+    const QStringList shim{QStringLiteral("LD_PRELOAD=" FAULT_SHIM), QStringLiteral("VYR_FAULT_SCOPE=" VYR_STORE_ROOT),
+                           QStringLiteral("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0")};
+
+    setUp();
+    const QString countFile = QStringLiteral(VYR_TEST_SCRATCH "/fault-count");
+    QCOMPARE(runProbe(add, shim + QStringList{"VYR_FAULT_COUNT=" + countFile}), QStringLiteral("added"));
+    QFile count(countFile);
+    QVERIFY(count.open(QIODevice::ReadOnly));
+    const int calls = count.readAll().trimmed().toInt();
+    QVERIFY(calls > 0);
+
+    int failed = 0;
+    for (int k = 1; k <= calls; ++k) {
+        setUp();
+        const QMap<QString, QByteArray> held = snapshot(root);
+        const QString answer = runProbe(add, shim + QStringList{"VYR_FAULT=" + fault, "VYR_FAULT_AT=" + QString::number(k)});
+        const QString where = QStringLiteral("call %1 of %2: %3").arg(k).arg(calls).arg(answer);
+        if (answer == QLatin1String("added")) {
+            QVERIFY2(holdsWhole(root, QStringLiteral("root")), qPrintable(where));
+        } else if (answer == QLatin1String("refused")) {
+            ++failed;
+            QVERIFY2(snapshot(root) == held, qPrintable(where));
+        } else {
+            QCOMPARE(answer, QStringLiteral("killed"));
+            QCOMPARE(runProbe(add, {}), QStringLiteral("added"));
+            QVERIFY2(holdsWhole(root, QStringLiteral("root")), qPrintable(where));
+        }
+    }
+    qInfo("%s: %d calls swept, %d reported failures, no mismatch", QTest::currentDataTag(), calls, failed);
 }
 
 QTEST_GUILESS_MAIN(TestStandin)
