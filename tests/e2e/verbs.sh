@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# The real executable's verbs, with no display at all (no DISPLAY, no
+# QT_QPA_PLATFORM). Cases:
+#   exit-codes    --install, --check, --remove, --check: 0, 0, 0, 1
+#   unprivileged  as nobody against root's stores: --install and --remove exit 3
+#                 and write nothing, --check still answers
+#   concurrent    several --install at once, one temporary folder, one store:
+#                 each reports every certificate added; each is held once
+#   full-disk     the store root on a tiny tmpfs (by size, then by inodes),
+#                 in a private mount namespace: what is reported added is
+#                 exactly what the stores hold, links included
+# Usage: verbs.sh <case> <executable> <store root> <scratch folder>
+set -u
+case=$1 app=$2 stores=$3 scratch=$4
+unset DISPLAY QT_QPA_PLATFORM WAYLAND_DISPLAY
+export TMPDIR=$scratch/tmp/verbs
+fail() { echo "FAIL: $*" >&2; exit 1; }
+needs_root() { [ "$(id -u)" = 0 ] || { echo "SKIP: needs root"; exit 77; }; }
+fresh() { rm -rf "$stores/ROOT" "$stores/CA" "$TMPDIR"; mkdir -p "$TMPDIR"; }
+verb() { "$app" "$@" > "$scratch/verb.out" 2>&1; echo $?; }
+expect() { # expected-exit verb...
+    local want=$1 got
+    shift
+    got=$(verb "$@")
+    [ "$got" = "$want" ] || fail "$* exited $got, expected $want: $(cat "$scratch/verb.out")"
+}
+# Each certificate file in a store, and the links that reach it: one each.
+held_once() {
+    local store file count
+    for store in ROOT CA; do
+        for file in "$stores/$store"/*.crt; do
+            [ -e "$file" ] || continue
+            count=$(find "$stores/$store" -maxdepth 1 -type l -lname "$(basename "$file")" | wc -l)
+            [ "$count" = 1 ] || fail "$file is reached by $count links"
+        done
+    done
+    [ -z "$(find "$stores" -name '.*' -type f)" ] || fail "temporary files left: $(find "$stores" -name '.*' -type f)"
+}
+crt_count() { find "$stores/ROOT" "$stores/CA" -maxdepth 1 -name '*.crt' 2>/dev/null | wc -l; }
+
+case $case in
+exit-codes)
+    fresh
+    expect 1 --check
+    expect 0 --install
+    expect 0 --check
+    grep -q "^9 of 9 certificates in their stores$" "$scratch/verb.out" || fail "check: $(cat "$scratch/verb.out")"
+    expect 0 --remove
+    expect 1 --check
+    [ "$(crt_count)" = 0 ] || fail "certificates left after --remove"
+    ;;
+unprivileged)
+    needs_root
+    fresh
+    expect 0 --install
+    mkdir -p "$scratch/bin" && cp "$app" "$scratch/bin/vyr-cert-installer-verbs" && chmod 0755 "$scratch/bin"
+    rm -rf "${TMPDIR:?}"/* && chmod 1777 "$TMPDIR"
+    before=$(ls -lR --time-style=full-iso "$stores")
+    as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$scratch/bin/vyr-cert-installer-verbs" "$@" \
+                      > "$scratch/verb.out" 2>&1; echo $?; }
+    [ "$(as_nobody --install)" = 3 ] || fail "--install as nobody: $(cat "$scratch/verb.out")"
+    [ "$(as_nobody --remove)" = 3 ] || fail "--remove as nobody: $(cat "$scratch/verb.out")"
+    [ "$(ls -lR --time-style=full-iso "$stores")" = "$before" ] || fail "nobody changed the stores"
+    [ -z "$(ls -A "$TMPDIR")" ] || fail "nobody's --install copied files: $(ls -A "$TMPDIR")"
+    [ "$(as_nobody --check)" = 0 ] || fail "--check as nobody: $(cat "$scratch/verb.out")"
+    [ "$(grep -c ' present$' "$scratch/verb.out")" = 9 ] || fail "--check as nobody: $(cat "$scratch/verb.out")"
+    ;;
+concurrent)
+    fresh
+    for n in 2 4 8; do
+        rm -rf "$stores/ROOT" "$stores/CA"
+        pids=()
+        for i in $(seq "$n"); do
+            "$app" --install > "$scratch/concurrent.$i" 2>&1 &
+            pids+=($!)
+        done
+        for i in $(seq "$n"); do
+            wait "${pids[$((i - 1))]}" || fail "run $i of $n exited $?: $(cat "$scratch/concurrent.$i")"
+            [ "$(grep -c ' added$' "$scratch/concurrent.$i")" = 9 ] || fail "run $i of $n: $(cat "$scratch/concurrent.$i")"
+        done
+        [ "$(crt_count)" = 9 ] || fail "$n runs left $(crt_count) certificates"
+        held_once
+    done
+    ;;
+full-disk)
+    needs_root
+    fresh
+    for limit in size=12k nr_inodes=8; do
+        code=$(unshare -m --propagation private sh -c '
+            mount -t tmpfs -o "$1" vyr-full "$2" || exit 99
+            "$3" --install > "$4/verb.out" 2>&1
+            echo $? > "$4/verb.code"
+            ls -lR "$2" > "$4/verb.stores"
+            grep -c " added$" "$4/verb.out" > "$4/verb.added"
+            find "$2/ROOT" "$2/CA" -maxdepth 1 -name "*.crt" 2>/dev/null | wc -l > "$4/verb.files"
+            for f in "$2"/ROOT/*.crt "$2"/CA/*.crt; do
+                [ -e "$f" ] || continue
+                [ "$(find "$(dirname "$f")" -maxdepth 1 -type l -lname "$(basename "$f")" | wc -l)" = 1 ] \
+                    || echo "$f" >> "$4/verb.unlinked"
+            done
+            [ -z "$(find "$2" -name ".*" -type f)" ] || echo leftover >> "$4/verb.unlinked"
+        ' - "$limit" "$stores" "$app" "$scratch"; echo $?)
+        [ "$code" = 0 ] || fail "the private tmpfs could not be mounted ($limit)"
+        added=$(cat "$scratch/verb.added") files=$(cat "$scratch/verb.files")
+        [ "$(cat "$scratch/verb.code")" = 1 ] || fail "$limit: --install exited $(cat "$scratch/verb.code")"
+        [ "$added" = "$files" ] || fail "$limit: $added reported added, $files held: $(cat "$scratch/verb.out" "$scratch/verb.stores")"
+        [ "$added" -gt 0 ] && [ "$added" -lt 9 ] || fail "$limit: $added added; the disk was not filled mid-run"
+        [ ! -e "$scratch/verb.unlinked" ] || fail "$limit: $(cat "$scratch/verb.unlinked")"
+        echo "$limit: $added of 9 added and held"
+    done
+    ;;
+*)
+    fail "unknown case $case"
+    ;;
+esac
+echo "$case: as expected"
