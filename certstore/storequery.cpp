@@ -93,8 +93,15 @@ QueryAnswer deleteCertificateFromStore(const void *data, std::size_t size, const
     answer.result = QueryResult::NotFound;
     for (int copy = 0; copy < maxCopies; ++copy) {
         CertificatePtr found = findByHash(handle(store), hash);
-        if (!found)
+        // Wine's registry stores keep deletions until told to commit them,
+        // and closing does not tell them; Windows commits at once, and the
+        // extra commit costs it nothing.
+        if (!found) {
+            if (answer.result == QueryResult::Found
+                && !CertControlStore(handle(store), 0, CERT_STORE_CTRL_COMMIT, nullptr))
+                answer.result = QueryResult::StoreRefused;
             return answer;
+        }
         // The delete frees the context whatever it returns.
         if (!CertDeleteCertificateFromStore(found.release())) {
             answer.result = QueryResult::StoreRefused;

@@ -534,6 +534,11 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwProp
            && size == sha1Size;
 }
 
+BOOL CertControlStore(HCERTSTORE hCertStore, DWORD /*dwFlags*/, DWORD dwCtrlType, const void * /*pvCtrlPara*/)
+{
+    return hCertStore && dwCtrlType == CERT_STORE_CTRL_COMMIT;
+}
+
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD /*dwFlags*/)
 {
     delete static_cast<Store *>(hCertStore);

@@ -70,6 +70,8 @@ typedef struct _CRYPTOAPI_BLOB {
 #define CERT_STORE_ADD_REPLACE_EXISTING 3
 #define CERT_STORE_ADD_ALWAYS 4
 
+#define CERT_STORE_CTRL_COMMIT 3
+
 #define CERT_SHA1_HASH_PROP_ID 3
 #define CERT_FIND_SHA1_HASH 0x00010000
 
@@ -96,6 +98,10 @@ BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
 // Knows the SHA-1 hash property only.
 BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void *pvData,
                                        DWORD *pcbData);
+
+// Every change is on disk, synced, before the call that made it returns, so
+// there is never anything left to commit.
+BOOL CertControlStore(HCERTSTORE hCertStore, DWORD dwFlags, DWORD dwCtrlType, const void *pvCtrlPara);
 
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
