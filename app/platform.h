@@ -7,7 +7,7 @@
 // platform, chosen by CMake.
 namespace Ps::Platform {
 
-// Chooses the application font once, before the window is made. The fixed
+// Chooses the application's fonts once, before the window is made. The fixed
 // layout was measured in Windows' dialog font at 8 points: Windows keeps its
 // own; elsewhere a font with the same metrics stands in for it.
 void useLayoutFont();

@@ -17,9 +17,10 @@ QStringList namesWith(const QVector<CertificateResult> &results, std::initialize
 }
 
 // Settings entries can hold anything; the status bar shows them on one line.
-QString printable(const QStringList &names)
+QString printable(const QStringList &names, bool quoted = false)
 {
-    QString text = names.join(QLatin1String(", "));
+    const QString quote = quoted ? QStringLiteral("\"") : QString();
+    QString text = quote + names.join(quote + QLatin1String(", ") + quote) + quote;
     for (QChar &c : text) {
         if (!c.isPrint())
             c = QLatin1Char('?');
@@ -43,9 +44,13 @@ QString runExplanation(const QVector<CertificateResult> &results)
     const QStringList unreadable = namesWith(results, {Outcome::NotInBundle, Outcome::NotACertificate});
     if (!unreadable.isEmpty())
         parts << QString::fromUtf8(u8"Nu au putut fi citite ca certificate: %1.").arg(printable(unreadable));
-    const QStringList uncopied = namesWith(results, {Outcome::CopyFailed, Outcome::UnsafeName});
+    const QStringList uncopied = namesWith(results, {Outcome::CopyFailed});
     if (!uncopied.isEmpty())
         parts << QString::fromUtf8(u8"Nu au putut fi copiate în dosarul temporar: %1.").arg(printable(uncopied));
+    const QStringList unsafe = namesWith(results, {Outcome::UnsafeName});
+    if (!unsafe.isEmpty())
+        parts << QString::fromUtf8(u8"Setările numesc fișiere care nu pot fi folosite: %1.")
+                     .arg(printable(unsafe, true));
     const QStringList refused = namesWith(results, {Outcome::StoreRefused});
     if (!refused.isEmpty())
         parts << QString::fromUtf8(u8"Depozitul a refuzat: %1.").arg(printable(refused));

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResource>
+#include <QStatusBar>
 #include <QtTest>
 
 #include <functional>
@@ -152,31 +153,38 @@ void TestInstall::runsBothLists_data()
     QTest::addColumn<int>("rootFiles");
     QTest::addColumn<int>("interimFiles");
     QTest::addColumn<QString>("hazard"); // what waits in or at the temporary folder
+    QTest::addColumn<QString>("statusBar");
 
     QTest::newRow("both lists empty")
-        << bundle("settings_empty_lists") << "0 din 0" << "0 din 0" << 0 << 0 << 0 << 0 << 0 << 0 << "";
+        << bundle("settings_empty_lists") << "0 din 0" << "0 din 0" << 0 << 0 << 0 << 0 << 0 << 0 << "" << "";
     QTest::newRow("4 roots and 5 intermediates")
         << bundle("settings_shipped") << "4 din 4. Succes - 4" << "5 din 5. Succes - 5" << 4 << 5 << 9 << 9 << 4 << 5
-        << "";
+        << "" << "";
     QTest::newRow("second of four roots missing from the bundle")
         << bundle("settings_second_root_missing") << "4 din 4. Succes - 3" << "5 din 5. Succes - 5" << 4 << 5 << 8
-        << 9 << 3 << 5 << "";
+        << 9 << 3 << 5 << "" << "Nu au putut fi citite ca certificate: Vyr_Root_CA_9.cer.";
     QTest::newRow("a name listed twice counts twice")
         << bundle("settings_listed_twice") << "3 din 3. Succes - 3" << "2 din 2. Succes - 2" << 3 << 2 << 5 << 5
-        << 2 << 1 << "";
+        << 2 << 1 << "" << "";
     QTest::newRow("unsafe names count as attempts without success")
         << bundle("settings_unsafe_names") << "8 din 8. Succes - 1" << "2 din 2. Succes - 1" << 8 << 2 << 2 << 10
-        << 1 << 1 << "";
+        << 1 << 1 << ""
+        << QString::fromUtf8(u8"Setările numesc fișiere care nu pot fi folosite: \"\", \".\", \"..\", "
+                             u8"\"../victim.cer\", \"sub/victim.cer\", \"sub\\victim.cer\", \"../../victim.crt\".");
+    QTest::newRow("a bundled file that is not a certificate")
+        << bundle("settings_not_a_certificate") << "4 din 4. Succes - 3" << "5 din 5. Succes - 5" << 4 << 5 << 8
+        << 9 << 3 << 5 << "" << "Nu au putut fi citite ca certificate: Not_A_Certificate.cer.";
     for (const char *hazard : {"missing temporary folder", "file as temporary folder"}) {
         QTest::newRow(hazard) << bundle("settings_shipped") << "4 din 4. Succes - 0" << "5 din 5. Succes - 0" << 4
-                              << 5 << 0 << 9 << 0 << 0 << hazard;
+                              << 5 << 0 << 9 << 0 << 0 << hazard
+                              << QString::fromUtf8(u8"Dosarul temporar nu există sau nu este un dosar.");
     }
     QTest::newRow("dangling link at a copy's path is removed, not followed")
         << bundle("settings_shipped") << "4 din 4. Succes - 4" << "5 din 5. Succes - 5" << 4 << 5 << 9 << 9 << 4 << 5
-        << "dangling link";
+        << "dangling link" << "";
     QTest::newRow("folder at a copy's path fails that entry alone")
         << bundle("settings_shipped") << "4 din 4. Succes - 3" << "5 din 5. Succes - 5" << 4 << 5 << 8 << 9 << 3 << 5
-        << "folder";
+        << "folder" << QString::fromUtf8(u8"Nu au putut fi copiate în dosarul temporar: Vyr_Root_CA_1.cer.");
 }
 
 // Sets up a hazard; the returned check says whether everything outside the
@@ -217,6 +225,7 @@ void TestInstall::runsBothLists()
     QFETCH(int, rootFiles);
     QFETCH(int, interimFiles);
     QFETCH(QString, hazard);
+    QFETCH(QString, statusBar);
 
     Bundle settingsBundle(settings);
     QVERIFY(settingsBundle.registered);
@@ -233,6 +242,7 @@ void TestInstall::runsBothLists()
     QCOMPARE(child<QProgressBar>(view, "progressInterimCerts")->value(), interimBar);
     QCOMPARE(child<QProgressBar>(view, "progressInterimCerts")->maximum(), interimBar);
     QCOMPARE(child<QLabel>(view, "lblStatus")->text(), summary(succeeded, total));
+    QCOMPARE(child<QStatusBar>(view, "statusBar")->currentMessage(), statusBar);
     QCOMPARE(certificateFiles(QStringLiteral("ROOT")).size(), rootFiles);
     QCOMPARE(certificateFiles(QStringLiteral("CA")).size(), interimFiles);
     if (total == 0)

@@ -1,4 +1,5 @@
 #include "mainview.h"
+#include "platform.h"
 
 #include <QLabel>
 #include <QMetaMethod>
@@ -17,6 +18,7 @@ class TestMainView : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void showsTexts_data();
     void showsTexts();
@@ -24,6 +26,8 @@ private slots:
     void hasFixedSize();
     void placesWidgets_data();
     void placesWidgets();
+    void textsFitTheLayout_data();
+    void textsFitTheLayout();
     void buttonsSideBySide();
     void stacksInCreationOrder();
     void startupCounts_data();
@@ -45,6 +49,12 @@ private:
 
     std::unique_ptr<Ps::MainView> window;
 };
+
+// As main does, before any window exists.
+void TestMainView::initTestCase()
+{
+    Ps::Platform::useLayoutFont();
+}
 
 void TestMainView::init()
 {
@@ -127,6 +137,46 @@ void TestMainView::placesWidgets()
     QVERIFY2(widget, qPrintable(objectName));
     QCOMPARE(widget->geometry(), geometry);
     QCOMPARE(widget->parentWidget(), window->centralWidget());
+}
+
+void TestMainView::textsFitTheLayout_data()
+{
+    QTest::addColumn<QString>("objectName");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("endsBefore"); // the widget the text must end left of; empty: fits its own label
+
+    QTest::newRow("root caption ends before its progress label")
+        << "label" << "Instalare Certificate Root:" << "lblRootCertsProgress";
+    QTest::newRow("intermediate caption ends before its progress label")
+        << "lblInterimCerts" << "Instalare Certificate Intermediare:" << "lblInterimCertsProgress";
+    QTest::newRow("root progress text fits its label") << "lblRootCertsProgress" << "4 din 4. Succes - 4" << "";
+    QTest::newRow("intermediate progress text fits its label")
+        << "lblInterimCertsProgress" << "5 din 5. Succes - 5" << "";
+}
+
+// The layout was made for Windows' dialog font: in any other, captions run
+// into their progress labels and the counts are cut off.
+void TestMainView::textsFitTheLayout()
+{
+    QFETCH(QString, objectName);
+    QFETCH(QString, text);
+    QFETCH(QString, endsBefore);
+
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QLabel *label = child<QLabel>(qPrintable(objectName));
+    const int width = label->fontMetrics().horizontalAdvance(text);
+    const QString measured = QStringLiteral("%1 px in %2 %3 pt")
+                                 .arg(width)
+                                 .arg(label->font().family())
+                                 .arg(label->font().pointSizeF());
+    if (endsBefore.isEmpty()) {
+        QVERIFY2(width <= label->width(), qPrintable(measured));
+    } else {
+        const int end = label->mapTo(window->centralWidget(), QPoint(0, 0)).x() + width;
+        const int next = child<QLabel>(qPrintable(endsBefore))->x();
+        QVERIFY2(end < next, qPrintable(measured + QStringLiteral(", ends at %1, the next label starts at %2").arg(end).arg(next)));
+    }
 }
 
 void TestMainView::buttonsSideBySide()

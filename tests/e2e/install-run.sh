@@ -32,6 +32,7 @@ texts=$(click_install) || fail "no run"
 expect_field "$texts" root "4 din 4. Succes - 4"
 expect_field "$texts" interim "5 din 5. Succes - 5"
 expect_field "$texts" status "$(printf 'Importare finalizat\xc4\x83 \nImportat cu succes 9 certificate din 9')"
+expect_field "$texts" statusbar ""
 
 # What the stores must hold, worked out from the bundled files themselves:
 # self-signed ones in ROOT, the others in CA, each under its SHA-1 thumbprint.

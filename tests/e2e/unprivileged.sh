@@ -62,6 +62,7 @@ if [ "$case" = read-only-store ]; then
     expect_field "$texts" root "4 din 4. Succes - 0"
     expect_field "$texts" interim "5 din 5. Succes - 0"
     expect_field "$texts" status "$(printf 'Importare finalizat\xc4\x83 \nImportat cu succes 0 certificate din 9')"
+    expect_field "$texts" statusbar "$(printf 'Depozitele de certificate nu pot fi deschise pentru scriere: rula\xc8\x9bi programul ca root.')"
 else
     expect_field "$texts" root "4 din 4. Succes - 3"
     expect_field "$texts" interim "5 din 5. Succes - 5"

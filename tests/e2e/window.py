@@ -34,13 +34,15 @@ def find_frame(timeout=20):
 
 def texts(frame):
     """The labels in creation order: root progress, intermediate progress,
-    status line, then the two captions; the buttons by their texts."""
+    status line, then the two captions; the buttons by their texts; the
+    status bar's message."""
     central = frame[0]
     labels = [child.name for child in central if child.getRoleName() == "label"]
     buttons = [button.name for row in central if row.getRoleName() == "filler"
                for button in row if button.getRoleName() == "push button"]
+    status_bar = [child.name for child in frame if child.getRoleName() == "status bar"]
     return {"title": frame.name, "root": labels[0], "interim": labels[1], "status": labels[2],
-            "buttons": buttons}
+            "buttons": buttons, "statusbar": status_bar[0] if status_bar else None}
 
 
 def click(frame, x, y):
