@@ -5,7 +5,7 @@
 # Windows playbook passes Ansible's syntax check.
 # Usage: ansible.sh <executable> <store root> <scratch folder>
 set -u
-app=$1 stores=$2 scratch=$3
+app=$(realpath "$1") stores=$2 scratch=$3
 playbooks=$(cd "$(dirname "$0")/../../deploy/ansible" && pwd)
 fail() { echo "FAIL: $*" >&2; exit 1; }
 unset DISPLAY QT_QPA_PLATFORM
