@@ -2,6 +2,7 @@
 #include "console.h"
 #include "mainview.h"
 #include "platform.h"
+#include "systemtrust.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -22,6 +23,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     Ps::Platform::useLayoutFont();
     Ps::MainView window;
+    window.setSystemTrust(Ps::systemTrustForThisMachine());
     window.show();
     return application.exec();
 }

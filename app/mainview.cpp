@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QStringListModel>
@@ -88,6 +89,11 @@ MainView::~MainView()
     delete ui;
 }
 
+void MainView::setSystemTrust(std::shared_ptr<SystemTrust> trust)
+{
+    systemTrust = std::move(trust);
+}
+
 void MainView::showStatus(const QString &message)
 {
     ui->lblStatus->setText(statusPrefix + message + statusSuffix);
@@ -125,6 +131,29 @@ void MainView::on_btnInstall_clicked()
         ui->statusBar->clearMessage();
     else
         ui->statusBar->showMessage(explanation);
+    if (systemTrust)
+        updateSystemTrust(results, explanation);
+}
+
+// The summary stands as soon as the stores are written; the system trust's
+// refresh, seconds long, goes on in the background and reports on the status
+// bar, after what the run itself had to say.
+void MainView::updateSystemTrust(const QVector<CertificateResult> &results, const QString &explanation)
+{
+    const std::optional<TrustOutcome> placed = placeAddedRoots(*systemTrust, results);
+    if (!placed)
+        return;
+    const QPointer<QStatusBar> statusBar = ui->statusBar;
+    auto show = [statusBar, explanation](const QString &trust) {
+        if (statusBar)
+            statusBar->showMessage(explanation.isEmpty() ? trust : explanation + QLatin1Char(' ') + trust);
+    };
+    if (placed->kind != TrustOutcome::Updated) {
+        show(trustMessage(*placed));
+        return;
+    }
+    show(trustUpdatingMessage());
+    systemTrust->refreshInBackground([show](const TrustOutcome &outcome) { show(trustMessage(outcome)); });
 }
 
 } // namespace Ps

@@ -5,11 +5,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class MainViewForm;
 
 namespace Ps {
 
 class Settings;
+class SystemTrust;
+struct CertificateResult;
 
 // The one window: two certificate lists, their progress, and a status line.
 class MainView : public QMainWindow
@@ -21,6 +25,8 @@ public:
     ~MainView() override;
 
     void showStatus(const QString &message);
+    // Where a run's roots go beside the "ROOT" store; none by default.
+    void setSystemTrust(std::shared_ptr<SystemTrust> trust);
     bool importCertificate(const wchar_t *filePath, const wchar_t *storeName, QString displayName);
 
     static const QString certDirPath;
@@ -31,10 +37,13 @@ private slots:
     void on_btnInstall_clicked();
 
 private:
+    void updateSystemTrust(const QVector<CertificateResult> &results, const QString &explanation);
+
     MainViewForm *ui;
     Settings *settings;
     QStringList rootCertFiles;
     QStringList interimCertFiles;
+    std::shared_ptr<SystemTrust> systemTrust;
 };
 
 } // namespace Ps

@@ -58,3 +58,33 @@ QString runExplanation(const QVector<CertificateResult> &results)
 }
 
 } // namespace Ps
+
+namespace Ps {
+
+QString trustUpdatingMessage()
+{
+    return QString::fromUtf8(u8"Se actualizează încrederea sistemului...");
+}
+
+QString trustMessage(const TrustOutcome &outcome)
+{
+    const QString notUpdated = QString::fromUtf8(u8"Încrederea sistemului nu a fost actualizată: ");
+    switch (outcome.kind) {
+    case TrustOutcome::Updated:
+        return QString::fromUtf8(u8"Încrederea sistemului a fost actualizată (%1).").arg(outcome.family);
+    case TrustOutcome::NoFamily:
+        return QString::fromUtf8(u8"Sistemul nu are o sursă de încredere cunoscută: "
+                                 u8"certificatele rădăcină sunt doar în depozitul ROOT.");
+    case TrustOutcome::NotPrivileged:
+        return notUpdated + QString::fromUtf8(u8"rulați programul ca %1.").arg(Platform::privilegedAccount());
+    case TrustOutcome::WriteFailed:
+        return notUpdated + QString::fromUtf8(u8"fișierele nu au putut fi scrise.");
+    case TrustOutcome::ToolMissing:
+        return notUpdated + QString::fromUtf8(u8"lipsește /%1.").arg(outcome.tool);
+    case TrustOutcome::RefreshFailed:
+        break;
+    }
+    return notUpdated + QString::fromUtf8(u8"/%1 a ieșit cu codul %2.").arg(outcome.tool).arg(outcome.exitCode);
+}
+
+} // namespace Ps

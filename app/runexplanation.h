@@ -9,6 +9,10 @@ namespace Ps {
 // and what to do about it; empty when nothing failed.
 QString runExplanation(const QVector<CertificateResult> &results);
 
+// The system trust's part, in Romanian, one sentence.
+QString trustUpdatingMessage();
+QString trustMessage(const TrustOutcome &outcome);
+
 } // namespace Ps
 
 #endif

@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "installrun.h"
+#include "systemtrust.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -8,6 +9,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
 
 namespace Ps {
 namespace {
@@ -96,7 +101,35 @@ QString summary(const QVector<CertificateResult> &results, Verb verb)
         .arg(verb == Verb::Remove ? QStringLiteral("left in") : QStringLiteral("in"));
 }
 
-void printLines(QTextStream &out, const QVector<CertificateResult> &results, Verb verb)
+QString trustText(const TrustOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case TrustOutcome::Updated:
+        return QStringLiteral("updated (%1)").arg(outcome.family);
+    case TrustOutcome::NoFamily:
+        return QStringLiteral("none known on this machine: the roots are in the ROOT store only");
+    case TrustOutcome::NotPrivileged:
+        return QStringLiteral("failed: only root may change it");
+    case TrustOutcome::WriteFailed:
+        return QStringLiteral("failed: our files in the trust source could not be written");
+    case TrustOutcome::ToolMissing:
+        return QStringLiteral("failed: /%1 is missing").arg(outcome.tool);
+    case TrustOutcome::RefreshFailed:
+        break;
+    }
+    return QStringLiteral("failed: /%1 exited with code %2").arg(outcome.tool).arg(outcome.exitCode);
+}
+
+// Per bundled root, for --check: whether the system trust holds it too. An
+// empty name stands for "no trust source known here".
+struct TrustedRoot
+{
+    QString name;
+    bool held;
+};
+
+void printLines(QTextStream &out, const QVector<CertificateResult> &results, Verb verb,
+                const std::optional<TrustOutcome> &trusted, const QVector<TrustedRoot> &trustedRoots)
 {
     QString text;
     for (const CertificateResult &result : results) {
@@ -106,10 +139,19 @@ void printLines(QTextStream &out, const QVector<CertificateResult> &results, Ver
                 + resultWord(result.outcome) + (why.isEmpty() ? QString() : QStringLiteral(": ") + why)
                 + QLatin1Char('\n');
     }
+    for (const TrustedRoot &root : trustedRoots) {
+        text += root.name.isEmpty() ? QStringLiteral("system trust: none known on this machine\n")
+                                    : QStringLiteral("system trust %1 %2\n")
+                                          .arg(root.name, root.held ? QStringLiteral("present")
+                                                                    : QStringLiteral("missing"));
+    }
+    if (trusted)
+        text += QStringLiteral("system trust: ") + trustText(*trusted) + QLatin1Char('\n');
     out << text << summary(results, verb) << '\n';
 }
 
-void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb verb, int code)
+void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb verb, int code,
+               const std::optional<TrustOutcome> &trusted, const QVector<TrustedRoot> &trustedRoots)
 {
     QJsonArray certificates;
     for (const CertificateResult &result : results) {
@@ -121,10 +163,20 @@ void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb
             entry.insert(QStringLiteral("reason"), reason(result.outcome, verb));
         certificates.append(entry);
     }
-    const QJsonObject document{{QStringLiteral("verb"), verbName(verb)},
-                               {QStringLiteral("certificates"), certificates},
-                               {QStringLiteral("summary"), summary(results, verb)},
-                               {QStringLiteral("exit_code"), code}};
+    QJsonObject document{{QStringLiteral("verb"), verbName(verb)},
+                         {QStringLiteral("certificates"), certificates},
+                         {QStringLiteral("summary"), summary(results, verb)},
+                         {QStringLiteral("exit_code"), code}};
+    if (trusted)
+        document.insert(QStringLiteral("system_trust"), trustText(*trusted));
+    if (!trustedRoots.isEmpty()) {
+        QJsonObject held;
+        for (const TrustedRoot &root : trustedRoots) {
+            if (!root.name.isEmpty())
+                held.insert(root.name, root.held);
+        }
+        document.insert(QStringLiteral("system_trust_holds"), held);
+    }
     out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
 }
 
@@ -139,9 +191,29 @@ QVector<CertificateResult> unwritable(const CertificateLists &lists)
     return results;
 }
 
+bool trustFailed(const std::optional<TrustOutcome> &outcome)
+{
+    return outcome && outcome->kind != TrustOutcome::Updated && outcome->kind != TrustOutcome::NoFamily;
+}
+
+// The system trust's part of a verb, waited for; nothing when the build
+// leaves it off or the verb changed nothing there.
+std::optional<TrustOutcome> updateTrust(SystemTrust *trust, Verb verb, const CertificateLists &lists,
+                                        const QVector<CertificateResult> &results)
+{
+    if (!trust || verb == Verb::Check)
+        return std::nullopt;
+    std::optional<TrustOutcome> outcome =
+        verb == Verb::Install ? placeAddedRoots(*trust, results) : withdrawRoots(*trust, lists);
+    if (outcome && outcome->kind == TrustOutcome::Updated)
+        outcome = trust->refresh();
+    return outcome;
+}
+
 int runVerb(QTextStream &out, Verb verb, bool json)
 {
     const CertificateLists lists = CertificateLists::fromBundle();
+    const std::unique_ptr<SystemTrust> trust = systemTrustForThisMachine();
     QVector<CertificateResult> results;
     bool noRights = false;
     if (verb == Verb::Check) {
@@ -158,11 +230,22 @@ int runVerb(QTextStream &out, Verb verb, bool json)
         results = removeCertificates(lists);
     }
 
-    const int code = noRights ? NoRights : exitCode(results, verb);
+    const std::optional<TrustOutcome> trusted = noRights ? std::nullopt : updateTrust(trust.get(), verb, lists, results);
+    QVector<TrustedRoot> trustedRoots;
+    if (trust && verb == Verb::Check && trust->family().isEmpty())
+        trustedRoots.append({QString(), false});
+    for (const QString &name : trust && verb == Verb::Check && !trust->family().isEmpty() ? lists.roots : QStringList())
+        trustedRoots.append({name, systemTrustHolds(*trust, name)});
+    const bool trustMissing = std::any_of(trustedRoots.cbegin(), trustedRoots.cend(),
+                                          [](const TrustedRoot &root) { return !root.held; });
+
+    int code = noRights ? NoRights : exitCode(results, verb);
+    if (code == Success && (trustFailed(trusted) || trustMissing))
+        code = NotAll;
     if (json)
-        printJson(out, results, verb, code);
+        printJson(out, results, verb, code, trusted, trustedRoots);
     else
-        printLines(out, results, verb);
+        printLines(out, results, verb, trusted, trustedRoots);
     return code;
 }
 

@@ -189,3 +189,53 @@ QString bundledThumbprint(const QString &name)
 }
 
 } // namespace Ps
+
+namespace Ps {
+
+std::optional<TrustOutcome> placeAddedRoots(SystemTrust &trust, const QVector<CertificateResult> &results)
+{
+    QVector<QByteArray> roots;
+    for (const CertificateResult &result : results) {
+        bool found = false;
+        if (result.list == StoreList::Root && result.outcome == Outcome::Added)
+            roots.append(bundledBytes(result.name, &found));
+    }
+    if (roots.isEmpty())
+        return std::nullopt;
+    TrustOutcome outcome{TrustOutcome::Updated, 0, trust.family(), QString()};
+    if (outcome.family.isEmpty())
+        outcome.kind = TrustOutcome::NoFamily;
+    for (const QByteArray &root : roots) {
+        if (outcome.kind == TrustOutcome::Updated && !trust.place(root))
+            outcome.kind = TrustOutcome::WriteFailed;
+    }
+    return outcome;
+}
+
+std::optional<TrustOutcome> withdrawRoots(SystemTrust &trust, const CertificateLists &lists)
+{
+    if (trust.family().isEmpty())
+        return TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString()};
+    bool withdrawn = false;
+    for (const QString &name : lists.roots) {
+        bool found = false;
+        const QByteArray bytes = isBareFileName(name) ? bundledBytes(name, &found) : QByteArray();
+        if (!found || !trust.holds(bytes))
+            continue;
+        if (!trust.withdraw(bytes))
+            return TrustOutcome{TrustOutcome::WriteFailed, 0, trust.family(), QString()};
+        withdrawn = true;
+    }
+    if (!withdrawn)
+        return std::nullopt;
+    return TrustOutcome{TrustOutcome::Updated, 0, trust.family(), QString()};
+}
+
+bool systemTrustHolds(const SystemTrust &trust, const QString &name)
+{
+    bool found = false;
+    const QByteArray bytes = isBareFileName(name) ? bundledBytes(name, &found) : QByteArray();
+    return found && trust.holds(bytes);
+}
+
+} // namespace Ps

@@ -1,9 +1,13 @@
 #ifndef PS_INSTALLRUN_H
 #define PS_INSTALLRUN_H
 
+#include "systemtrust.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <optional>
 
 namespace Ps {
 
@@ -76,6 +80,16 @@ QVector<CertificateResult> removeCertificates(const CertificateLists &lists);
 bool storesWritable(const CertificateLists &lists);
 // The SHA-1 thumbprint of a bundled certificate, or an empty string.
 QString bundledThumbprint(const QString &name);
+
+// The system trust's share of a run: each root the run added placed in the
+// system's trust source. Nothing when the run added no root; Updated when
+// the refresh is due; otherwise why the trust stays as it was.
+std::optional<TrustOutcome> placeAddedRoots(SystemTrust &trust, const QVector<CertificateResult> &results);
+// Our files for the bundled roots taken out of the trust source: nothing when
+// none was there, Updated when the refresh is due.
+std::optional<TrustOutcome> withdrawRoots(SystemTrust &trust, const CertificateLists &lists);
+// Whether the system trust holds the bundled root of that name.
+bool systemTrustHolds(const SystemTrust &trust, const QString &name);
 
 } // namespace Ps
 

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 // The scratch stores this test build writes, and the test files made for it.
@@ -41,6 +42,25 @@ inline QStringList storeEntries(const QString &store)
     return QDir(storeFolder(store)).entryList(QDir::Files | QDir::Dirs | QDir::System | QDir::Hidden
                                                   | QDir::NoDotAndDotDot,
                                               QDir::Name);
+}
+
+// A file-system root of its own under the scratch space, with one family's
+// trust source (anchors folder, relative) and a refresh tool (relative) that
+// exits with toolExit, or no tool when toolExit is negative.
+inline QString fakeTrustRoot(const QString &name, const QStringList &anchors, const QString &tool, int toolExit)
+{
+    const QString root = QStringLiteral(VYR_TEST_SCRATCH "/trust/") + name;
+    QDir(root).removeRecursively();
+    for (const QString &folder : anchors)
+        QDir(root).mkpath(folder);
+    if (toolExit >= 0) {
+        QDir(root).mkpath(QFileInfo(root + '/' + tool).path());
+        QFile script(root + '/' + tool);
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\nexit " + QByteArray::number(toolExit) + "\n");
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    }
+    return root;
 }
 
 } // namespace StoreFixture

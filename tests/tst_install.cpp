@@ -1,6 +1,7 @@
 // The import of one file and the installation run behind the install button,
 // in process, against the scratch stores and with test bundles registered at
 // run time.
+#include "linuxtrust.h"
 #include "mainview.h"
 #include "storefixture.h"
 
@@ -66,6 +67,8 @@ private slots:
     void importsOneFile();
     void runsBothLists_data();
     void runsBothLists();
+    void reportsSystemTrust_data();
+    void reportsSystemTrust();
     void secondRunStartsAfresh();
     void unsafeNamesTouchNoFile();
 
@@ -247,6 +250,40 @@ void TestInstall::runsBothLists()
     QCOMPARE(certificateFiles(QStringLiteral("CA")).size(), interimFiles);
     if (total == 0)
         QVERIFY(QDir(tempDir()).isEmpty());
+}
+
+void TestInstall::reportsSystemTrust_data()
+{
+    QTest::addColumn<int>("toolExit");
+    QTest::addColumn<QString>("statusBar");
+
+    QTest::newRow("refresh succeeds") << 0 << QString::fromUtf8(u8"Încrederea sistemului a fost actualizată (Debian).");
+    QTest::newRow("refresh fails") << 3
+                                   << QString::fromUtf8(u8"Încrederea sistemului nu a fost actualizată: "
+                                                        u8"/usr/sbin/update-ca-certificates a ieșit cu codul 3.");
+}
+
+// The summary is there at once; the status bar says the system trust is being
+// updated while the refresh runs, then how it went. The roots, not the
+// intermediates, are in the trust source.
+void TestInstall::reportsSystemTrust()
+{
+    QFETCH(int, toolExit);
+    QFETCH(QString, statusBar);
+
+    const QString root = fakeTrustRoot(QStringLiteral("window"), {"usr/local/share/ca-certificates"},
+                                       QStringLiteral("usr/sbin/update-ca-certificates"), toolExit);
+    Bundle settingsBundle(bundle("settings_shipped"));
+    QVERIFY(settingsBundle.registered);
+    Ps::MainView view;
+    view.setSystemTrust(Ps::makeLinuxTrust(root, true));
+    QTest::mouseClick(child<QPushButton>(view, "btnInstall"), Qt::LeftButton);
+
+    QCOMPARE(child<QLabel>(view, "lblStatus")->text(), summary(9, 9));
+    QCOMPARE(child<QStatusBar>(view, "statusBar")->currentMessage(),
+             QString::fromUtf8(u8"Se actualizează încrederea sistemului..."));
+    QTRY_COMPARE(child<QStatusBar>(view, "statusBar")->currentMessage(), statusBar);
+    QCOMPARE(QDir(root + "/usr/local/share/ca-certificates/vyr-cert-installer").entryList(QDir::Files).size(), 4);
 }
 
 void TestInstall::secondRunStartsAfresh()

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds a static Qt for Windows (Core, Gui, Widgets, the Windows platform
+# plugin, the ICO image plugin) from Debian's own qtbase source, cross-compiled
+# with MinGW-w64, once per machine, into a cache folder outside the repository
+# named by Qt version and options. Prints the folder (its lib/cmake holds the
+# CMake packages). Fetches nothing but Debian's source package, through apt,
+# with a private sources folder: the machine's apt configuration is not changed.
+# Usage: build-qt-windows.sh [cache root]    (default: /var/cache/vyr-cert-installer)
+set -euo pipefail
+cache_root=${1:-${VYR_QT_CACHE:-/var/cache/vyr-cert-installer}}
+version=5.15.8
+cross=/usr/bin/x86_64-w64-mingw32-
+options=(-xplatform win32-g++ -static -static-runtime -release
+    -opensource -confirm-license -nomake examples -nomake tests
+    -no-opengl -no-dbus -no-icu -no-openssl -qt-zlib -qt-pcre -qt-libpng -qt-freetype -qt-harfbuzz
+    -no-libjpeg -no-gif -no-feature-network -no-feature-sql -no-feature-xml -no-feature-concurrent
+    -no-feature-testlib -no-feature-tabletevent)
+tag=$(printf '%s\n' "$version" "${options[@]}" | sha256sum | cut -c1-12)
+prefix=$cache_root/qt-$version-mingw64-static-$tag
+if [ -f "$prefix/.complete" ]; then
+    echo "$prefix"
+    exit 0
+fi
+# The -posix compilers: Qt's threads need the POSIX thread model's runtime.
+for tool in gcc g++; do
+    [ -x "$cross$tool-posix" ] || { echo "missing $cross$tool-posix (package mingw-w64)" >&2; exit 1; }
+done
+
+work=$cache_root/work-$tag
+rm -rf "$work"
+mkdir -p "$work/apt/sources.list.d" "$work/apt/lists/partial" "$work/bin"
+# A deb-src entry for the archive apt already uses (same host, same suite).
+read -r uri suite < <(
+    { grep -hE '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null \
+          | grep -v security | awk '{ for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) { print $i, $(i + 1); exit } }' \
+          || true
+      awk '/^URIs:/ { uri = $2 } /^Suites:/ && uri !~ /security/ && uri != "" { print uri, $2; exit }' \
+          /etc/apt/sources.list.d/*.sources 2>/dev/null || true; } | head -n 1)
+[ -n "${uri:-}" ] || { echo "no Debian archive found in apt's sources" >&2; exit 1; }
+keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+signed=""
+[ -f "$keyring" ] && signed="[signed-by=$keyring] "
+echo "deb-src $signed$uri $suite main" > "$work/apt/sources.list.d/vyr-qt-source.list"
+apt_private=(-o "Dir::Etc::sourcelist=/dev/null" -o "Dir::Etc::sourceparts=$work/apt/sources.list.d"
+    -o "Dir::State::Lists=$work/apt/lists")
+apt-get "${apt_private[@]}" update -qq
+(cd "$work" && apt-get "${apt_private[@]}" source -qq qtbase-opensource-src > /dev/null)
+source_dir=$(find "$work" -maxdepth 1 -type d -name "qtbase-opensource-src-$version*" | head -n 1)
+[ -n "$source_dir" ] || { echo "the archive's qtbase is not $version: $(ls "$work")" >&2; exit 1; }
+
+# qmake finds the cross compilers by their plain names.
+for tool in gcc g++; do ln -sf "$cross$tool-posix" "$work/bin/x86_64-w64-mingw32-$tool"; done
+mkdir -p "$work/build"
+cd "$work/build"
+PATH=$work/bin:$PATH "$source_dir/configure" -prefix "$prefix" \
+    -device-option "CROSS_COMPILE=$work/bin/x86_64-w64-mingw32-" "${options[@]}" > configure.log
+PATH=$work/bin:$PATH make -j"$(nproc)" > make.log 2>&1 || { tail -n 40 make.log >&2; exit 1; }
+PATH=$work/bin:$PATH make install > install.log 2>&1
+touch "$prefix/.complete"
+rm -rf "$work"
+echo "$prefix"

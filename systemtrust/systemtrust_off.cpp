@@ -1,0 +1,10 @@
+#include "systemtrust.h"
+
+namespace Ps {
+
+std::unique_ptr<SystemTrust> systemTrustForThisMachine()
+{
+    return nullptr;
+}
+
+} // namespace Ps
