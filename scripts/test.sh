@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: the native
 # tests (under AddressSanitizer, LeakSanitizer and UBSan, with the real
-# executable in Xvfb), the CryptoAPI import cross-compiled and run under Wine
-# against a real crypt32, and the fuzzers for a bounded time each.
+# executable in Xvfb), the system-trust step in a private mount namespace, the
+# CryptoAPI sequences cross-compiled and run under Wine against a real
+# crypt32, and the fuzzers for a bounded time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -16,6 +17,9 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVYR_BUILD_TESTS=ON 
     -DVYR_STORE_ROOT="$store_root"
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure
+
+echo "== system trust, in a private mount namespace (the only build with the step on)"
+tests/e2e/system-trust.sh . build-trust /tmp/vyr-cert-installer-tests || { status=$?; [ "$status" = 77 ] || exit "$status"; }
 
 echo "== CryptoAPI import under Wine"
 cmake -S tests/wine -B build-wine -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake"
