@@ -48,7 +48,9 @@ apt-get "${apt_private[@]}" update -qq
 source_dir=$(find "$work" -maxdepth 1 -type d -name "qtbase-opensource-src-$version*" | head -n 1)
 [ -n "$source_dir" ] || { echo "the archive's qtbase is not $version: $(ls "$work")" >&2; exit 1; }
 
-# qmake finds the cross compilers by their plain names.
+# qmake finds the cross tools by one prefix: the binutils as they are, the
+# compilers in their -posix form.
+for tool in "$cross"*; do ln -sf "$tool" "$work/bin/$(basename "$tool")"; done
 for tool in gcc g++; do ln -sf "$cross$tool-posix" "$work/bin/x86_64-w64-mingw32-$tool"; done
 mkdir -p "$work/build"
 cd "$work/build"
