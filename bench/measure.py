@@ -1,0 +1,173 @@
+#!/usr/bin/python3
+"""Runs the benchmark suite's programs, interleaved round by round, and
+prints one Markdown table: each figure a median with its spread (10th to
+90th percentile), each comparison a ratio of medians from the same run.
+
+  measure.py <build folder> <scratch folder> [rounds]
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+build, scratch = sys.argv[1], sys.argv[2]
+rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 21
+bench = os.path.join(build, "bench")
+app = os.path.join(build, "app", "vyr-cert-installer")
+stores = os.path.join(scratch, "stores")
+temp = os.path.join(scratch, "tmp")
+os.makedirs(temp, exist_ok=True)
+env = dict(os.environ, TMPDIR=temp, QT_QPA_PLATFORM="offscreen")
+env.pop("DISPLAY", None)
+rows = []
+
+
+def process(command, environment=env):
+    """Wall time in ms, peak memory in MiB and standard output of one process."""
+    start = time.perf_counter()
+    child = subprocess.Popen(command, env=environment, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    out = child.stdout.read()
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = (time.perf_counter() - start) * 1000
+    if os.waitstatus_to_exitcode(status) not in (0, 1):
+        sys.exit(f"{command} failed")
+    return wall, usage.ru_maxrss / 1024, out.decode().strip()
+
+
+def interleaved(contenders, count=rounds):
+    """contenders: name -> function returning one figure; figures per name."""
+    figures = {name: [] for name in contenders}
+    for i in range(count):
+        names = list(contenders)
+        for name in names[i % len(names):] + names[:i % len(names)]:
+            figures[name].append(contenders[name]())
+    return figures
+
+
+def summary(values, unit):
+    ordered = sorted(values)
+    low = ordered[len(ordered) // 10]
+    high = ordered[(len(ordered) * 9) // 10 - (1 if len(ordered) % 10 == 0 else 0)]
+    return f"{statistics.median(values):.2f} {unit} ({low:.2f} to {high:.2f})"
+
+
+def row(what, figures, unit, base=None, base_figures=None, goal=""):
+    ratio = ""
+    if base_figures is not None:
+        ratio = f"{statistics.median(figures) / statistics.median(base_figures):.2f}x {base}"
+    rows.append((what, summary(figures, unit), ratio, goal))
+
+
+def startup(platform_env, label):
+    runs = interleaved({
+        "app": lambda: process([os.path.join(bench, "bench_startup_app")], platform_env)[:2],
+        "bare": lambda: process([os.path.join(bench, "bench_startup_bare")], platform_env)[:2],
+    })
+    app_ms = [w for w, _ in runs["app"]]
+    bare_ms = [w for w, _ in runs["bare"]]
+    row(f"start-up to first expose, {label}: bare window", bare_ms, "ms")
+    row(f"start-up to first expose, {label}: the window", app_ms, "ms", "the bare window", bare_ms,
+        "within 1.05x under X")
+    row(f"peak memory, {label}: bare window", [m for _, m in runs["bare"]], "MiB")
+    row(f"peak memory, {label}: the window", [m for _, m in runs["app"]], "MiB", "the bare window",
+        [m for _, m in runs["bare"]])
+
+
+def in_process_us(command):
+    return float(process(command)[2]) / 1000
+
+
+def nine_certificates():
+    runs = interleaved({
+        "floor": lambda: in_process_us([os.path.join(bench, "bench_floor"), stores, temp]),
+        "first": lambda: in_process_us([os.path.join(bench, "bench_run"), "first"]),
+        "repeat": lambda: in_process_us([os.path.join(bench, "bench_run"), "repeat"]),
+    })
+    row("nine-certificate run: the floor", runs["floor"], "ms")
+    row("nine-certificate run: first", runs["first"], "ms", "the floor", runs["floor"], "within 2x (aim 1.5x)")
+    row("nine-certificate run: repeat", runs["repeat"], "ms", "the floor", runs["floor"], "no slower than the floor")
+
+
+def scaling():
+    certificates = os.path.join(scratch, "bulk")
+    if not os.path.exists(os.path.join(certificates, "cert10099.pem")):
+        shutil.rmtree(certificates, ignore_errors=True)
+        os.makedirs(certificates)
+        subprocess.run([os.path.join(bench, "bench_store"), "make", certificates, "10100"], check=True)
+    batch = 100
+    for size in (1, 100, 1000, 10000):
+        added = min(size, batch)
+        ours, peers_openssl, peers_debian = [], [], []
+        # The peers take minutes at the larger sizes: fewer repetitions there.
+        for _ in range(3 if size <= 100 else 1):
+            shutil.rmtree(os.path.join(stores, "BENCH"), ignore_errors=True)
+            if size > added:
+                process([os.path.join(bench, "bench_store"), "add", "BENCH", certificates, str(added), str(size)])
+            ours.append(float(process([os.path.join(bench, "bench_store"), "add", "BENCH", certificates, "0",
+                                       str(added)])[2]) / 1000 / added)
+            # The openssl workflow: each new file converted, then the folder rehashed.
+            folder = os.path.join(scratch, "openssl-capath")
+            shutil.rmtree(folder, ignore_errors=True)
+            os.makedirs(folder)
+            for i in range(added, size):
+                shutil.copy(os.path.join(certificates, f"cert{i}.pem"), folder)
+            subprocess.run(["openssl", "rehash", folder], check=True, capture_output=True)
+            start = time.perf_counter()
+            for i in range(added):
+                subprocess.run(["openssl", "x509", "-inform", "DER", "-in", os.path.join(certificates, f"cert{i}.der"),
+                                "-out", os.path.join(folder, f"cert{i}.pem")], check=True)
+            subprocess.run(["openssl", "rehash", folder], check=True, capture_output=True)
+            peers_openssl.append((time.perf_counter() - start) * 1000 / added)
+            # Debian's tool, pointed at scratch folders.
+            base = os.path.join(scratch, "debian")
+            shutil.rmtree(base, ignore_errors=True)
+            for sub in ("share", "local", "etc", "hooks"):
+                os.makedirs(os.path.join(base, sub))
+            open(os.path.join(base, "conf"), "w").close()
+            for i in range(added, size):
+                shutil.copy(os.path.join(certificates, f"cert{i}.pem"), os.path.join(base, "local", f"cert{i}.crt"))
+            tool = ["update-ca-certificates", "--certsconf", os.path.join(base, "conf"), "--certsdir",
+                    os.path.join(base, "share"), "--localcertsdir", os.path.join(base, "local"), "--etccertsdir",
+                    os.path.join(base, "etc"), "--hooksdir", os.path.join(base, "hooks"), "--certbundle",
+                    "bundle.crt"]
+            subprocess.run(tool, check=True, capture_output=True)
+            start = time.perf_counter()
+            for i in range(added):
+                shutil.copy(os.path.join(certificates, f"cert{i}.pem"), os.path.join(base, "local", f"cert{i}.crt"))
+            subprocess.run(tool, check=True, capture_output=True)
+            peers_debian.append((time.perf_counter() - start) * 1000 / added)
+        row(f"per certificate, {added} added to a store of {size - added}: ours", ours, "ms")
+        row(f"per certificate, {added} added to a store of {size - added}: openssl x509 + rehash", peers_openssl,
+            "ms", "ours", ours, "25x ours at 1,000")
+        row(f"per certificate, {added} added to a store of {size - added}: update-ca-certificates", peers_debian,
+            "ms", "ours", ours, "4x ours at 1,000")
+
+
+def verbs():
+    core = [os.path.join(bench, "bench_bare_core")]
+    runs = interleaved({
+        "core": lambda: process(core)[0],
+        "check": lambda: process([app, "--check"])[0],
+        "install": lambda: process([app, "--install"])[0],
+        "floor": lambda: in_process_us([os.path.join(bench, "bench_floor"), stores, temp]),
+    })
+    floor = [c + f for c, f in zip(runs["core"], runs["floor"])]
+    row("whole process: bare QCoreApplication", runs["core"], "ms")
+    row("whole process: --check", runs["check"], "ms", "the bare process", runs["core"], "within 1.5x")
+    row("whole process: bare process + the floor of nine", floor, "ms")
+    row("whole process: --install", runs["install"], "ms", "bare process + floor", floor, "within 1.5x")
+
+
+startup(env, "offscreen")
+if shutil.which("Xvfb") and len(sys.argv) > 4:
+    startup(dict(env, QT_QPA_PLATFORM="xcb", DISPLAY=sys.argv[4], QT_XCB_GL_INTEGRATION="none"), "Xvfb")
+nine_certificates()
+verbs()
+scaling()
+
+print(f"| What ({rounds} rounds, interleaved) | Median (10th to 90th percentile) | Ratio | Goal |")
+print("|---|---|---|---|")
+for what, figure, ratio, goal in rows:
+    print(f"| {what} | {figure} | {ratio} | {goal} |")

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The benchmark suite: builds Release with its programs, then prints one table
+# (bench/measure.py). Writes only scratch stores, never the machine's.
+# Not a test, and not part of CI. Usage: bench/run.sh [rounds]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+vyr_install_missing test
+scratch=/tmp/vyr-cert-installer-bench
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVYR_BUILD_BENCH=ON \
+    -DVYR_STORE_ROOT="$scratch/stores" > /dev/null
+cmake --build build-bench > /dev/null
+. tests/e2e/x11.sh
+start_xvfb > /dev/null
+trap stop_xvfb EXIT
+bench/measure.py build-bench "$scratch" "${1:-21}" "$DISPLAY"

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The real Windows program under Wine, on Xvfb: its window (client size,
+# icon), a real click on "Instalare", the local machine's stores read back by
+# a probe (the four roots in ROOT, the five intermediates in CA, nothing else
+# added), a second click that changes nothing, "Ieșire" with exit code 0; then
+# the verbs through the same .exe, with their exit codes.
+# Usage: window.sh <vyr-cert-installer.exe> <window_probe.exe> <bundle's Cert folder> [screenshot.png]
+set -u
+exe=$1 probe=$2 certs=$3 shot=${4:-}
+wine=${WINE:-wine64}
+export WINEDEBUG=-all
+. "$(dirname "$0")/../e2e/x11.sh"
+start_xvfb || exit 1
+trap stop_xvfb EXIT
+scratch=$(mktemp -d)
+stores() { "$wine" "$probe" stores | tr -d '\r' | sort; }
+
+# What the click must add, from the bundled files: self-signed ones to ROOT.
+expected=$(for cert in "$certs"/*; do
+    thumbprint=$(openssl x509 -inform DER -in "$cert" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+    [ "$(openssl x509 -inform DER -in "$cert" -noout -subject | sed 's/^subject=//')" = \
+      "$(openssl x509 -inform DER -in "$cert" -noout -issuer | sed 's/^issuer=//')" ] && echo "ROOT $thumbprint" \
+      || echo "CA $thumbprint"
+done | sort)
+
+"$wine" "$exe" --remove > /dev/null 2>&1 # what an earlier run in this prefix left
+before=$(stores)
+"$wine" "$exe" &
+APP_PID=$!
+window=$("$wine" "$probe" window "Vyr Cert Installer" | tr -d '\r') || fail "no window: $window"
+grep -qx "client 510 340" <<< "$window" || fail "client area: $window"
+grep -qx "icon yes" <<< "$window" || fail "no icon: $window"
+read -r _ x y < <(grep '^origin' <<< "$window")
+click() { xdotool mousemove $((x + $1)) $((y + $2)) sleep 0.3 click 1; }
+
+click 419 252
+for _ in $(seq 120); do
+    added=$(comm -13 <(echo "$before") <(stores))
+    [ "$added" = "$expected" ] && break
+    sleep 0.5
+done
+[ "$added" = "$expected" ] || fail "the click added: $added"
+sleep 1
+[ -z "$shot" ] || import -window root -crop "510x340+$x+$y" "$shot"
+after=$(stores)
+click 419 252
+sleep 3
+[ "$(stores)" = "$after" ] || fail "the second click changed the stores"
+click 338 252
+wait_exit "$APP_PID" 20 || fail "Ieșire did not end the program"
+[ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE after Ieșire"
+
+verb() { "$wine" "$exe" "$@" > "$scratch/out" 2>&1; echo $?; }
+[ "$(verb --check)" = 0 ] || fail "--check after the click: $(cat "$scratch/out")"
+[ "$(verb --remove)" = 0 ] || fail "--remove: $(cat "$scratch/out")"
+[ "$(verb --check)" = 1 ] || fail "--check after --remove: $(cat "$scratch/out")"
+[ "$(stores)" = "$before" ] || fail "--remove left the stores other than before the click"
+[ "$(verb --install)" = 0 ] || fail "--install: $(cat "$scratch/out")"
+grep -q "^9 of 9 certificates in their stores" "$scratch/out" || fail "--install printed: $(cat "$scratch/out")"
+[ "$(verb --check)" = 0 ] || fail "--check after --install: $(cat "$scratch/out")"
+[ "$(verb --bogus)" = 2 ] || fail "a usage error did not exit 2"
+rm -rf "$scratch"
+echo "window 510x340 with icon, 4 roots and 5 intermediates added by a click, second click alike, exit 0; verbs 0/0/1/0/0/2"
