@@ -6,6 +6,7 @@
 //   VYR_FAULT_AT     the call to fail, counting from 1 (none if unset)
 //   VYR_FAULT        ENOSPC, EIO, KILL (before the call) or KILL_AFTER
 //   VYR_FAULT_COUNT  file that receives the number of calls counted, at exit
+//   VYR_SYNC_COUNT   file that receives the number of those calls that synced
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -22,6 +23,7 @@
 namespace {
 
 long calls = 0;
+long syncs = 0;
 long faultAt = 0;
 int faultErrno = 0;
 bool killBefore = false;
@@ -43,14 +45,20 @@ __attribute__((constructor)) void configure()
     killAfter = fault && std::strcmp(fault, "KILL_AFTER") == 0;
 }
 
-__attribute__((destructor)) void report()
+void write(const char *variable, long value)
 {
-    if (const char *path = std::getenv("VYR_FAULT_COUNT")) {
+    if (const char *path = std::getenv(variable)) {
         if (FILE *file = std::fopen(path, "w")) {
-            std::fprintf(file, "%ld\n", calls);
+            std::fprintf(file, "%ld\n", value);
             std::fclose(file);
         }
     }
+}
+
+__attribute__((destructor)) void report()
+{
+    write("VYR_FAULT_COUNT", calls);
+    write("VYR_SYNC_COUNT", syncs);
 }
 
 bool inScope(const char *path)
@@ -135,8 +143,19 @@ int open64(const char *path, int flags, ...)
     }
 
 VYR_FD_CALL(ssize_t, write, (int fd, const void *data, size_t size), (fd, data, size))
-VYR_FD_CALL(int, fsync, (int fd), (fd))
-VYR_FD_CALL(int, fdatasync, (int fd), (fd))
+#define VYR_SYNC_CALL(name)                                                                                          \
+    int name(int fd)                                                                                                 \
+    {                                                                                                                \
+        const bool counted = inScope(fd);                                                                            \
+        syncs += counted;                                                                                            \
+        if (counted && failHere())                                                                                   \
+            return -1;                                                                                               \
+        const int result = next<int (*)(int)>(#name)(fd);                                                            \
+        return counted ? afterCall(result) : result;                                                                 \
+    }
+
+VYR_SYNC_CALL(fsync)
+VYR_SYNC_CALL(fdatasync)
 VYR_FD_CALL(int, flock, (int fd, int operation), (fd, operation))
 
 int close(int fd)

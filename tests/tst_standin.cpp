@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace StoreFixture;
@@ -85,6 +86,8 @@ private slots:
     void sameSubjectTakesNextLink();
     void failedWriteLeavesNothing();
     void chainVerifiesWithStoreAsCApath();
+    void repeatAddWritesOnlyWhatIsMissing_data();
+    void repeatAddWritesOnlyWhatIsMissing();
     void faultSweep_data();
     void faultSweep();
 };
@@ -327,6 +330,54 @@ QString runProbe(const QStringList &arguments, const QStringList &environment)
 }
 
 } // namespace
+
+void TestStandin::repeatAddWritesOnlyWhatIsMissing_data()
+{
+    QTest::addColumn<QString>("damage"); // done to the store after a first add
+    QTest::addColumn<bool>("sameFile");  // the certificate's file is the one from before (same inode)
+    QTest::addColumn<int>("syncs");
+
+    QTest::newRow("nothing: no write, no sync") << "" << true << 0;
+    QTest::newRow("link missing: the link alone, one folder sync") << "link" << true << 1;
+    QTest::newRow("other bytes under its name: rewritten, file and folder synced") << "bytes" << false << 2;
+}
+
+void TestStandin::repeatAddWritesOnlyWhatIsMissing()
+{
+    QFETCH(QString, damage);
+    QFETCH(bool, sameFile);
+    QFETCH(int, syncs);
+
+    QVERIFY(addFile(QStringLiteral("root.der"), L"ROOT"));
+    const QString path = storeFolder("ROOT") + '/' + thumbprintOf("root") + ".crt";
+    if (damage == QLatin1String("link")) {
+        for (const QString &entry : storeEntries("ROOT")) {
+            if (QFileInfo(storeFolder("ROOT") + '/' + entry).isSymLink())
+                QVERIFY(QFile::remove(storeFolder("ROOT") + '/' + entry));
+        }
+    } else if (damage == QLatin1String("bytes")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        file.seek(100);
+        file.write("X");
+    }
+    struct stat before;
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &before), 0);
+
+    const QString countFile = QStringLiteral(VYR_TEST_SCRATCH "/sync-count");
+    QCOMPARE(runProbe({QStringLiteral("add"), QStringLiteral("ROOT"), testData(QStringLiteral("root.der"))},
+                      {QStringLiteral("LD_PRELOAD=" FAULT_SHIM), QStringLiteral("VYR_FAULT_SCOPE=" VYR_STORE_ROOT),
+                       QStringLiteral("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"),
+                       "VYR_SYNC_COUNT=" + countFile}),
+             QStringLiteral("added"));
+    QFile count(countFile);
+    QVERIFY(count.open(QIODevice::ReadOnly));
+    QCOMPARE(count.readAll().trimmed().toInt(), syncs);
+    QVERIFY(holdsWhole(QStringLiteral("ROOT"), QStringLiteral("root")));
+    struct stat after;
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &after), 0);
+    QCOMPARE(after.st_ino == before.st_ino, sameFile);
+}
 
 void TestStandin::faultSweep_data()
 {
