@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs the whole test suite: the native
 # tests (under AddressSanitizer, LeakSanitizer and UBSan, with the real
 # executable in Xvfb), the system-trust step in a private mount namespace, the
-# CryptoAPI sequences cross-compiled and run under Wine against a real
+# Windows program (against a Qt for Windows built once per machine from
+# Debian's source) and the CryptoAPI sequences run under Wine against a real
 # crypt32, and the fuzzers for a bounded time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,8 +22,12 @@ ctest --test-dir build-test --output-on-failure
 echo "== system trust, in a private mount namespace (the only build with the step on)"
 tests/e2e/system-trust.sh . build-trust /tmp/vyr-cert-installer-tests || { status=$?; [ "$status" = 77 ] || exit "$status"; }
 
-echo "== CryptoAPI import under Wine"
-cmake -S tests/wine -B build-wine -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake"
+echo "== the Windows program: Qt for Windows from Debian's source (cached), the static .exe"
+time scripts/release-windows.sh
+
+echo "== under Wine: the CryptoAPI sequences, the manifest, the real program's window and verbs"
+cmake -S tests/wine -B build-wine -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+    -DVYR_WINDOWS_EXE="$PWD/build-windows/release/vyr-cert-installer.exe"
 cmake --build build-wine
 ctest --test-dir build-wine --output-on-failure -j1
 
