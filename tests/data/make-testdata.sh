@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the files the store tests import, into folder $1: a test chain (root,
-# intermediate, leaf) in DER and PEM, a second unrelated root, and files that
+# intermediate, leaf, the leaf fit to serve TLS on 127.0.0.1) in DER and PEM, a second unrelated root, and files that
 # are no single certificate: a CRL (DER and PEM), a PKCS #7 bundle, a private
 # key, two certificates in one PEM file, a truncated and an overlong DER file,
 # text, an empty file. rekeyed has the test root's subject under another key.
@@ -30,6 +30,7 @@ authorityKeyIdentifier = keyid:always
 basicConstraints = CA:FALSE
 keyUsage = critical, digitalSignature
 extendedKeyUsage = serverAuth
+subjectAltName = DNS:leaf.vyr.test, IP:127.0.0.1
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always
 [ca]

@@ -4,7 +4,8 @@
 # over the originals. A build with the step on, compiled with a test bundle
 # whose keys this script made, serves a local TLS server's chain: curl and
 # Python's ssl refuse it before --install, accept it after, refuse it again
-# after --remove; a root of the distribution verifies throughout.
+# after --remove; a root of the distribution verifies throughout. The bundle
+# is the store tests' chain, whose leaf serves 127.0.0.1.
 # Usage: system-trust.sh <source folder> <build folder> <scratch folder>
 set -euo pipefail
 source_dir=$(realpath "$1") build=$2 scratch=$3
@@ -15,36 +16,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 keys=$scratch/trust-test
 rm -rf "$keys" && mkdir -p "$keys/bundle/Cert" "$keys/bundle/Json" "$keys/bundle/Images"
 cd "$keys"
-cat > openssl.cnf <<'CNF'
-[req]
-distinguished_name = dn
-[dn]
-[root]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-[inter]
-basicConstraints = critical, CA:TRUE, pathlen:0
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid:always
-[leaf]
-basicConstraints = CA:FALSE
-keyUsage = critical, digitalSignature, keyEncipherment
-extendedKeyUsage = serverAuth
-subjectAltName = IP:127.0.0.1
-CNF
-for name in root inter leaf; do openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out $name.key 2>/dev/null; done
-openssl req -x509 -new -key root.key -sha256 -days 30 -subj "/O=Vyr Tests/CN=Vyr Trust Test Root" \
-    -config openssl.cnf -extensions root -out root.pem
-openssl req -new -key inter.key -subj "/O=Vyr Tests/CN=Vyr Trust Test Intermediate" -config openssl.cnf -out inter.csr
-openssl x509 -req -in inter.csr -CA root.pem -CAkey root.key -set_serial 2 -sha256 -days 30 \
-    -extfile openssl.cnf -extensions inter -out inter.pem 2>/dev/null
-openssl req -new -key leaf.key -subj "/O=Vyr Tests/CN=127.0.0.1" -config openssl.cnf -out leaf.csr
-openssl x509 -req -in leaf.csr -CA inter.pem -CAkey inter.key -set_serial 3 -sha256 -days 30 \
-    -extfile openssl.cnf -extensions leaf -out leaf.pem 2>/dev/null
-openssl x509 -in root.pem -outform DER -out bundle/Cert/Test_Root.cer
-openssl x509 -in inter.pem -outform DER -out bundle/Cert/Test_Int.crt
+"$source_dir/tests/data/make-testdata.sh" "$keys" > /dev/null
+cp root.der bundle/Cert/Test_Root.cer
+cp inter.der bundle/Cert/Test_Int.crt
 printf '{\r\n  "rootCerts": ["Test_Root.cer"],\r\n  "interimCerts": ["Test_Int.crt"]\r\n}\r\n' > bundle/Json/Settings.json
 cp "$source_dir/resources/Images/vyr.ico" bundle/Images/
 printf '<RCC><qresource prefix="/">%s</qresource></RCC>\n' \
