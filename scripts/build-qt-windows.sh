@@ -28,6 +28,7 @@ done
 
 work=$cache_root/work-$tag
 rm -rf "$work"
+trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/apt/sources.list.d" "$work/apt/lists/partial" "$work/bin"
 # A deb-src entry for the archive apt already uses (same host, same suite).
 read -r uri suite < <(
@@ -59,5 +60,4 @@ PATH=$work/bin:$PATH "$source_dir/configure" -prefix "$prefix" \
 PATH=$work/bin:$PATH make -j"$(nproc)" > make.log 2>&1 || { tail -n 40 make.log >&2; exit 1; }
 PATH=$work/bin:$PATH make install > install.log 2>&1
 touch "$prefix/.complete"
-rm -rf "$work"
 echo "$prefix"

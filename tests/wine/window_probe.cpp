@@ -1,8 +1,8 @@
 // Reads what a Windows program's window and the local machine's stores hold,
 // from another process in the same Wine prefix.
 //   window_probe window <title>   waits for the top-level window of that title:
-//                                 its client size, the client area's origin on
-//                                 the screen, and whether it has an icon
+//                                 its client size and the client area's origin
+//                                 on the screen
 //   window_probe stores           every certificate of the local machine's ROOT
 //                                 and CA stores: "<store> <SHA-1 thumbprint>"
 #include <windows.h>
@@ -28,10 +28,8 @@ int window(const char *title)
     POINT origin{0, 0};
     GetClientRect(found, &client);
     ClientToScreen(found, &origin);
-    const bool icon = SendMessageW(found, WM_GETICON, ICON_BIG, 0) || SendMessageW(found, WM_GETICON, ICON_SMALL, 0)
-                      || GetClassLongPtrW(found, GCLP_HICON);
-    std::printf("client %ld %ld\norigin %ld %ld\nicon %s\n", client.right - client.left, client.bottom - client.top,
-                origin.x, origin.y, icon ? "yes" : "no");
+    std::printf("client %ld %ld\norigin %ld %ld\n", client.right - client.left, client.bottom - client.top, origin.x,
+                origin.y);
     return 0;
 }
 
