@@ -120,8 +120,7 @@ QString trustText(const TrustOutcome &outcome)
     return QStringLiteral("failed: /%1 exited with code %2").arg(outcome.tool).arg(outcome.exitCode);
 }
 
-// Per bundled root, for --check: whether the system trust holds it too. An
-// empty name stands for "no trust source known here".
+// Per bundled root, for --check: whether the system trust holds it too.
 struct TrustedRoot
 {
     QString name;
@@ -140,10 +139,8 @@ void printLines(QTextStream &out, const QVector<CertificateResult> &results, Ver
                 + QLatin1Char('\n');
     }
     for (const TrustedRoot &root : trustedRoots) {
-        text += root.name.isEmpty() ? QStringLiteral("system trust: none known on this machine\n")
-                                    : QStringLiteral("system trust %1 %2\n")
-                                          .arg(root.name, root.held ? QStringLiteral("present")
-                                                                    : QStringLiteral("missing"));
+        text += QStringLiteral("system trust %1 %2\n")
+                    .arg(root.name, root.held ? QStringLiteral("present") : QStringLiteral("missing"));
     }
     if (trusted)
         text += QStringLiteral("system trust: ") + trustText(*trusted) + QLatin1Char('\n');
@@ -171,10 +168,8 @@ void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb
         document.insert(QStringLiteral("system_trust"), trustText(*trusted));
     if (!trustedRoots.isEmpty()) {
         QJsonObject held;
-        for (const TrustedRoot &root : trustedRoots) {
-            if (!root.name.isEmpty())
-                held.insert(root.name, root.held);
-        }
+        for (const TrustedRoot &root : trustedRoots)
+            held.insert(root.name, root.held);
         document.insert(QStringLiteral("system_trust_holds"), held);
     }
     out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
@@ -230,12 +225,14 @@ int runVerb(QTextStream &out, Verb verb, bool json)
         results = removeCertificates(lists);
     }
 
-    const std::optional<TrustOutcome> trusted = noRights ? std::nullopt : updateTrust(trust.get(), verb, lists, results);
+    std::optional<TrustOutcome> trusted = noRights ? std::nullopt : updateTrust(trust.get(), verb, lists, results);
     QVector<TrustedRoot> trustedRoots;
-    if (trust && verb == Verb::Check && trust->family().isEmpty())
-        trustedRoots.append({QString(), false});
-    for (const QString &name : trust && verb == Verb::Check && !trust->family().isEmpty() ? lists.roots : QStringList())
-        trustedRoots.append({name, systemTrustHolds(*trust, name)});
+    if (trust && verb == Verb::Check && trust->family().isEmpty()) {
+        trusted = TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString()};
+    } else if (trust && verb == Verb::Check) {
+        for (const QString &name : lists.roots)
+            trustedRoots.append({name, systemTrustHolds(*trust, name)});
+    }
     const bool trustMissing = std::any_of(trustedRoots.cbegin(), trustedRoots.cend(),
                                           [](const TrustedRoot &root) { return !root.held; });
 
