@@ -179,10 +179,10 @@ void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb
 QVector<CertificateResult> unwritable(const CertificateLists &lists)
 {
     QVector<CertificateResult> results;
-    for (const QString &name : lists.roots)
-        results.append({StoreList::Root, name, bundledThumbprint(name), Outcome::StoreUnavailable});
-    for (const QString &name : lists.intermediates)
-        results.append({StoreList::Intermediate, name, bundledThumbprint(name), Outcome::StoreUnavailable});
+    for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
+        for (const QString &name : lists.of(list))
+            results.append({list, name, bundledThumbprint(name), Outcome::StoreUnavailable});
+    }
     return results;
 }
 

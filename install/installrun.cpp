@@ -10,7 +10,6 @@
 #include <QLockFile>
 #include <QStringListModel>
 
-#include <functional>
 #include <memory>
 
 namespace Ps {
@@ -69,11 +68,14 @@ Outcome copyAndImport(const QString &name, const QString &tempDir, StoreList lis
                                                    [&] { observer.importing(name); }));
 }
 
-QByteArray bundledBytes(const QString &name, bool *found)
+// The bytes of a bundled certificate; none for a name that is not a bare
+// file name or names no file of the bundle.
+std::optional<QByteArray> bundledBytes(const QString &name)
 {
     QFile file(QDir(bundleCertDir).filePath(name));
-    *found = file.open(QIODevice::ReadOnly);
-    return *found ? file.readAll() : QByteArray();
+    if (!isBareFileName(name) || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
 }
 
 using Query = QueryAnswer (*)(const void *, std::size_t, const wchar_t *);
@@ -82,14 +84,13 @@ QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, 
 {
     QVector<CertificateResult> results;
     for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
-        for (const QString &name : list == StoreList::Root ? lists.roots : lists.intermediates) {
+        for (const QString &name : lists.of(list)) {
             CertificateResult result{list, name, QString(), Outcome::UnsafeName};
-            bool inBundle = false;
-            const QByteArray bytes = isBareFileName(name) ? bundledBytes(name, &inBundle) : QByteArray();
-            if (isBareFileName(name) && !inBundle)
+            const std::optional<QByteArray> bytes = bundledBytes(name);
+            if (isBareFileName(name) && !bytes)
                 result.outcome = Outcome::NotInBundle;
-            if (inBundle) {
-                const QueryAnswer answer = query(bytes.constData(), std::size_t(bytes.size()), storeName(list));
+            if (bytes) {
+                const QueryAnswer answer = query(bytes->constData(), std::size_t(bytes->size()), storeName(list));
                 result.thumbprint = QString::fromStdString(answer.thumbprint);
                 const Outcome outcomes[] = {found, notFound, Outcome::NotACertificate, Outcome::StoreUnavailable,
                                             Outcome::StoreRefused};
@@ -143,7 +144,7 @@ QVector<CertificateResult> installCertificates(const CertificateLists &lists, In
     const bool locked = lock && lock->tryLock(lockWaitMs);
 
     for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
-        const QStringList &names = list == StoreList::Root ? lists.roots : lists.intermediates;
+        const QStringList &names = lists.of(list);
         int succeeded = 0;
         for (int i = 0; i < names.size(); ++i) {
             const QString &name = names.at(i);
@@ -175,30 +176,26 @@ QVector<CertificateResult> removeCertificates(const CertificateLists &lists)
 
 bool storesWritable(const CertificateLists &lists)
 {
-    return (lists.roots.isEmpty() || canOpenStoreForWriting(storeName(StoreList::Root)))
-           && (lists.intermediates.isEmpty() || canOpenStoreForWriting(storeName(StoreList::Intermediate)));
+    for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
+        if (!lists.of(list).isEmpty() && !canOpenStoreForWriting(storeName(list)))
+            return false;
+    }
+    return true;
 }
 
 QString bundledThumbprint(const QString &name)
 {
-    bool found = false;
-    const QByteArray bytes = isBareFileName(name) ? bundledBytes(name, &found) : QByteArray();
-    if (!found)
-        return QString();
-    return QString::fromStdString(certificateThumbprint(bytes.constData(), std::size_t(bytes.size())));
+    const std::optional<QByteArray> bytes = bundledBytes(name);
+    return bytes ? QString::fromStdString(certificateThumbprint(bytes->constData(), std::size_t(bytes->size())))
+                 : QString();
 }
-
-} // namespace Ps
-
-namespace Ps {
 
 std::optional<TrustOutcome> placeAddedRoots(SystemTrust &trust, const QVector<CertificateResult> &results)
 {
     QVector<QByteArray> roots;
     for (const CertificateResult &result : results) {
-        bool found = false;
         if (result.list == StoreList::Root && result.outcome == Outcome::Added)
-            roots.append(bundledBytes(result.name, &found));
+            roots.append(bundledBytes(result.name).value_or(QByteArray()));
     }
     if (roots.isEmpty())
         return std::nullopt;
@@ -218,11 +215,10 @@ std::optional<TrustOutcome> withdrawRoots(SystemTrust &trust, const CertificateL
         return TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString()};
     bool withdrawn = false;
     for (const QString &name : lists.roots) {
-        bool found = false;
-        const QByteArray bytes = isBareFileName(name) ? bundledBytes(name, &found) : QByteArray();
-        if (!found || !trust.holds(bytes))
+        const std::optional<QByteArray> bytes = bundledBytes(name);
+        if (!bytes || !trust.holds(*bytes))
             continue;
-        if (!trust.withdraw(bytes))
+        if (!trust.withdraw(*bytes))
             return TrustOutcome{TrustOutcome::WriteFailed, 0, trust.family(), QString()};
         withdrawn = true;
     }
@@ -233,9 +229,8 @@ std::optional<TrustOutcome> withdrawRoots(SystemTrust &trust, const CertificateL
 
 bool systemTrustHolds(const SystemTrust &trust, const QString &name)
 {
-    bool found = false;
-    const QByteArray bytes = isBareFileName(name) ? bundledBytes(name, &found) : QByteArray();
-    return found && trust.holds(bytes);
+    const std::optional<QByteArray> bytes = bundledBytes(name);
+    return bytes && trust.holds(*bytes);
 }
 
 } // namespace Ps

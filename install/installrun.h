@@ -47,6 +47,7 @@ struct CertificateLists
 
     static CertificateLists fromBundle();
     bool isEmpty() const { return roots.isEmpty() && intermediates.isEmpty(); }
+    const QStringList &of(StoreList list) const { return list == StoreList::Root ? roots : intermediates; }
 };
 
 // Told about a run as it goes, so that a face can show it.

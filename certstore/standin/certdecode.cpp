@@ -97,19 +97,31 @@ std::optional<DecodedCertificate> decodeCertificate(const unsigned char *data, s
     return decodePem(data, size);
 }
 
-std::string thumbprint(const std::vector<unsigned char> &der)
+std::vector<unsigned char> sha1(const std::vector<unsigned char> &der)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
+    std::vector<unsigned char> digest(EVP_MAX_MD_SIZE);
     unsigned int digestSize = 0;
-    if (EVP_Digest(der.data(), der.size(), digest, &digestSize, EVP_sha1(), nullptr) != 1)
-        return std::string();
+    if (EVP_Digest(der.data(), der.size(), digest.data(), &digestSize, EVP_sha1(), nullptr) != 1)
+        return {};
+    digest.resize(digestSize);
+    return digest;
+}
+
+std::string upperHex(const unsigned char *bytes, std::size_t size)
+{
     static const char hex[] = "0123456789ABCDEF";
     std::string text;
-    for (unsigned int i = 0; i < digestSize; ++i) {
-        text += hex[digest[i] >> 4];
-        text += hex[digest[i] & 0x0F];
+    for (std::size_t i = 0; i < size; ++i) {
+        text += hex[bytes[i] >> 4];
+        text += hex[bytes[i] & 0x0F];
     }
     return text;
+}
+
+std::string thumbprint(const std::vector<unsigned char> &der)
+{
+    const std::vector<unsigned char> digest = sha1(der);
+    return upperHex(digest.data(), digest.size());
 }
 
 std::string pemText(const std::vector<unsigned char> &der)

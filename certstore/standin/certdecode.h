@@ -31,9 +31,11 @@ struct DecodedCertificate
 // CRL, key or PKCS #7 bundle.
 std::optional<DecodedCertificate> decodeCertificate(const unsigned char *data, std::size_t size);
 
-// SHA-1 over the DER encoding, 40 uppercase hex digits: the name Windows'
-// stores key their entries by.
+// SHA-1 over the DER encoding: 20 bytes (empty if hashing failed), and as 40
+// uppercase hex digits, the name Windows' stores key their entries by.
+std::vector<unsigned char> sha1(const std::vector<unsigned char> &der);
 std::string thumbprint(const std::vector<unsigned char> &der);
+std::string upperHex(const unsigned char *bytes, std::size_t size);
 
 // The DER bytes wrapped as a PEM "CERTIFICATE" block.
 std::string pemText(const std::vector<unsigned char> &der);

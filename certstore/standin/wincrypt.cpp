@@ -6,8 +6,6 @@
 
 #include "certdecode.h"
 
-#include <openssl/evp.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <algorithm>
@@ -486,12 +484,7 @@ PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD /*dwCertE
     const auto *blob = static_cast<const CRYPT_HASH_BLOB *>(pvFindPara);
     if (!hCertStore || dwFindType != CERT_FIND_SHA1_HASH || !blob || !blob->pbData || blob->cbData != sha1Size)
         return nullptr;
-    static const char digits[] = "0123456789ABCDEF";
-    std::string thumbprint;
-    for (DWORD i = 0; i < blob->cbData; ++i) {
-        thumbprint += digits[blob->pbData[i] >> 4];
-        thumbprint += digits[blob->pbData[i] & 0x0F];
-    }
+    const std::string thumbprint = Ps::Standin::upperHex(blob->pbData, blob->cbData);
 
     std::vector<unsigned char> bytes;
     if (!readFile(static_cast<Store *>(hCertStore)->folder + "/" + thumbprint + ".crt", bytes))
@@ -528,10 +521,9 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwProp
         return TRUE;
     if (!fits)
         return FALSE;
-    unsigned int size = 0;
-    return EVP_Digest(certificate->decoded.der.data(), certificate->decoded.der.size(),
-                      static_cast<unsigned char *>(pvData), &size, EVP_sha1(), nullptr) == 1
-           && size == sha1Size;
+    const std::vector<unsigned char> digest = Ps::Standin::sha1(certificate->decoded.der);
+    std::copy(digest.begin(), digest.end(), static_cast<unsigned char *>(pvData));
+    return digest.size() == sha1Size;
 }
 
 BOOL CertControlStore(HCERTSTORE hCertStore, DWORD /*dwFlags*/, DWORD dwCtrlType, const void * /*pvCtrlPara*/)
