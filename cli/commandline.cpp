@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "console.h"
 #include "installrun.h"
 #include "systemtrust.h"
 
@@ -254,18 +255,22 @@ int usageError(QTextStream &err, const QCommandLineParser &parser, const QString
 
 } // namespace
 
-int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err)
+int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err, Program program)
 {
-    QCoreApplication::setApplicationName(QStringLiteral("vyr-cert-installer"));
+    const bool window = program == Program::Window;
+    QCoreApplication::setApplicationName(window ? QStringLiteral("vyr-cert-installer")
+                                                : QStringLiteral("vyr-cert-installer-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VYR_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Installs the organisation's bundled CA certificates: the roots into the local machine's "
-                       "store \"ROOT\", the intermediates into \"CA\".\nWithout options it opens its window.\n\n"
+                       "store \"ROOT\", the intermediates into \"CA\".\n%1\n\n"
                        "Exit codes: 0 every bundled certificate is in its store afterwards (--remove: none is), "
                        "1 at least one is not, 2 usage error, 3 the stores cannot be opened for writing "
-                       "(not administrator or root), nothing written."));
+                       "(not administrator or root), nothing written.")
+            .arg(window ? QStringLiteral("Without options it opens its window.")
+                        : QStringLiteral("It has no window: give it one verb.")));
     const QCommandLineOption install(QStringLiteral("install"),
                                      QStringLiteral("Install every bundled certificate, without a window."));
     const QCommandLineOption check(QStringLiteral("check"),
@@ -300,9 +305,22 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
     }
     if (verbs.size() > 1)
         return usageError(err, parser, QStringLiteral("one verb at a time: --install, --check or --remove"));
-    if (verbs.isEmpty())
+    if (verbs.isEmpty() && parser.isSet(json))
         return usageError(err, parser, QStringLiteral("--json needs a verb: --install, --check or --remove"));
+    if (verbs.isEmpty())
+        return usageError(err, parser, QStringLiteral("a verb is needed: --install, --check or --remove"));
     return runVerb(out, verbs.first(), parser.isSet(json));
+}
+
+int commandLineMain(int argc, char *argv[], Program program)
+{
+    attachParentConsole();
+    QCoreApplication application(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    out.setCodec("UTF-8");
+    err.setCodec("UTF-8");
+    return runCommandLine(QCoreApplication::arguments(), out, err, program);
 }
 
 } // namespace Ps

@@ -31,12 +31,12 @@ struct Run
     QString err;
 };
 
-Run run(const QStringList &arguments)
+Run run(const QStringList &arguments, Ps::Program program = Ps::Program::Window)
 {
     Run result;
     QTextStream out(&result.out);
     QTextStream err(&result.err);
-    result.exitCode = Ps::runCommandLine(QStringList{QStringLiteral("vyr-cert-installer")} + arguments, out, err);
+    result.exitCode = Ps::runCommandLine(QStringList{QStringLiteral("vyr-cert-installer")} + arguments, out, err, program);
     out.flush();
     err.flush();
     return result;
@@ -227,18 +227,28 @@ void TestCommandLine::arguments_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out"); // what standard output starts with
     QTest::addColumn<QString>("err"); // what standard error starts with
+    QTest::addColumn<Ps::Program>("program");
 
     const QString usage = QStringLiteral("vyr-cert-installer: ");
-    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: " << "";
-    QTest::newRow("version") << QStringList{"--version"} << 0 << "vyr-cert-installer 1.0\n" << "";
-    QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "" << usage + "Unknown option 'bogus'.";
+    const auto cli = Ps::Program::CommandLineOnly;
+    QTest::newRow("cli: help") << QStringList{"--help"} << 0 << "Usage: " << "" << cli;
+    QTest::newRow("cli: version") << QStringList{"--version"} << 0 << "vyr-cert-installer-cli 1.0\n" << "" << cli;
+    QTest::newRow("cli: no argument") << QStringList{} << 2 << ""
+                                      << "vyr-cert-installer-cli: a verb is needed" << cli;
+    QTest::newRow("cli: json without a verb")
+        << QStringList{"--json"} << 2 << "" << "vyr-cert-installer-cli: --json needs a verb" << cli;
+
+    const auto win = Ps::Program::Window;
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: " << "" << win;
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "vyr-cert-installer 1.0\n" << "" << win;
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "" << usage + "Unknown option 'bogus'." << win;
     QTest::newRow("two verbs") << QStringList{"--install", "--check"} << 2 << ""
-                               << usage + "one verb at a time";
+                               << usage + "one verb at a time" << win;
     QTest::newRow("argument where none belongs")
-        << QStringList{"--check", "ROOT"} << 2 << "" << usage + "unexpected argument 'ROOT'";
-    QTest::newRow("json without a verb") << QStringList{"--json"} << 2 << "" << usage + "--json needs a verb";
-    QTest::newRow("verb with one dash") << QStringList{"-install"} << 2 << "" << usage + "Unknown option";
-    QTest::newRow("value given to a verb") << QStringList{"--check=ROOT"} << 2 << "" << usage + "Unexpected value";
+        << QStringList{"--check", "ROOT"} << 2 << "" << usage + "unexpected argument 'ROOT'" << win;
+    QTest::newRow("json without a verb") << QStringList{"--json"} << 2 << "" << usage + "--json needs a verb" << win;
+    QTest::newRow("verb with one dash") << QStringList{"-install"} << 2 << "" << usage + "Unknown option" << win;
+    QTest::newRow("value given to a verb") << QStringList{"--check=ROOT"} << 2 << "" << usage + "Unexpected value" << win;
 }
 
 // Usage errors name their reason and show the usage on standard error, write
@@ -249,8 +259,9 @@ void TestCommandLine::arguments()
     QFETCH(int, exitCode);
     QFETCH(QString, out);
     QFETCH(QString, err);
+    QFETCH(Ps::Program, program);
 
-    const Run result = run(arguments);
+    const Run result = run(arguments, program);
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY2(out.isEmpty() ? result.out.isEmpty() : result.out.startsWith(out), qPrintable(result.out));
     QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.startsWith(err), qPrintable(result.err));
@@ -258,6 +269,8 @@ void TestCommandLine::arguments()
         QVERIFY(result.err.contains(QLatin1String("Usage: ")));
     QVERIFY(storeEntries(QStringLiteral("ROOT")).isEmpty());
 }
+
+Q_DECLARE_METATYPE(Ps::Program)
 
 QTEST_GUILESS_MAIN(TestCommandLine)
 #include "tst_commandline.moc"
