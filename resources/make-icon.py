@@ -3,11 +3,14 @@
 
 Five square images, 16, 32, 48, 64 and 128 pixels, each stored as a 32-bit
 bitmap with alpha (not PNG) so that every icon reader takes them. Each pixel
-is sampled 4 x 4 times for smooth edges.
+is sampled 4 x 4 times for smooth edges. The same images also go out as PNG
+files in the desktop's icon theme layout, Images/hicolor/<n>x<n>/apps/, for
+the Linux menu entry.
 """
 import math
 import os
 import struct
+import zlib
 
 SIZES = (16, 32, 48, 64, 128)
 SAMPLES = 4
@@ -73,8 +76,28 @@ def icon():
     return data + b"".join(images)
 
 
-if __name__ == "__main__":
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "Images", "vyr.ico")
+def png(size):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    rows = b""
+    for py in range(size):
+        # Filter byte 0 per row, then RGBA.
+        rows += b"\0" + b"".join(bytes((p[2], p[1], p[0], p[3])) for p in (pixel(size, px, py) for px in range(size)))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9))
+            + chunk(b"IEND", b""))
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as out:
-        out.write(icon())
-    print(f"{path}: {os.path.getsize(path)} bytes")
+        out.write(data)
+    print(f"{path}: {len(data)} bytes")
+
+
+if __name__ == "__main__":
+    images = os.path.join(os.path.dirname(os.path.abspath(__file__)), "Images")
+    write(os.path.join(images, "vyr.ico"), icon())
+    for size in SIZES:
+        write(os.path.join(images, "hicolor", f"{size}x{size}", "apps", "vyr-cert-installer.png"), png(size))
