@@ -2,6 +2,7 @@
 # Installs what is missing, builds, and runs the whole test suite: the native
 # tests (under AddressSanitizer, LeakSanitizer and UBSan, with the real
 # executable in Xvfb), the system-trust step in a private mount namespace, the
+# Debian packages (lintian, a fresh Debian host through Ansible, polkit), the
 # Windows program (against a Qt for Windows built once per machine from
 # Debian's source) and the CryptoAPI sequences run under Wine against a real
 # crypt32, and the fuzzers for a bounded time each.
@@ -21,6 +22,11 @@ ctest --test-dir build-test --output-on-failure
 
 echo "== system trust, in a private mount namespace (the only build with the step on)"
 tests/e2e/system-trust.sh . build-trust /tmp/vyr-cert-installer-tests || { status=$?; [ "$status" = 77 ] || exit "$status"; }
+
+echo "== the Debian packages: built and linted, played onto a fresh Debian host, the menu entry and its polkit action"
+debs=$(scripts/build-deb.sh)
+tests/e2e/debian-host.sh play "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")"
+tests/e2e/desktop-entry.sh "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
 
 echo "== the Windows program: Qt for Windows from Debian's source (cached), the static .exe"
 time scripts/release-windows.sh

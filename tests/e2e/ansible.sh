@@ -16,7 +16,7 @@ mkdir -p "$TMPDIR" "$HOME" "$scratch/ansible-bin"
 
 play() {
     ansible-playbook -i localhost, -c local "$playbooks/linux.yml" -e vyr_hosts=localhost -e vyr_become=false \
-        -e "vyr_program=$app" -e "vyr_path=$scratch/ansible-bin/vyr-cert-installer" > "$scratch/ansible.out" 2>&1 \
+        -e "vyr_program=$app" -e "vyr_path=$scratch/ansible-bin/vyr-cert-installer-cli" > "$scratch/ansible.out" 2>&1 \
         || fail "the play failed: $(cat "$scratch/ansible.out")"
     grep -o 'changed=[0-9]*' "$scratch/ansible.out" | tail -n 1
 }
@@ -27,8 +27,8 @@ expect_changes() { # what the first task's copy aside, the install did
 
 play > /dev/null && expect_changes 2 # the copy and the install
 play > /dev/null && expect_changes 0
-"$scratch/ansible-bin/vyr-cert-installer" --check > /dev/null || fail "the play left certificates missing"
-"$scratch/ansible-bin/vyr-cert-installer" --remove > /dev/null || fail "--remove failed"
+"$scratch/ansible-bin/vyr-cert-installer-cli" --check > /dev/null || fail "the play left certificates missing"
+"$scratch/ansible-bin/vyr-cert-installer-cli" --remove > /dev/null || fail "--remove failed"
 play > /dev/null && expect_changes 1 # the install alone
 ansible-playbook -i localhost, --syntax-check "$playbooks/windows.yml" > "$scratch/ansible.out" 2>&1 \
     || fail "the Windows playbook: $(cat "$scratch/ansible.out")"
