@@ -16,6 +16,7 @@ build, scratch = sys.argv[1], sys.argv[2]
 rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 21
 bench = os.path.join(build, "bench")
 app = os.path.join(build, "app", "vyr-cert-installer")
+cli = os.path.join(build, "cli", "vyr-cert-installer-cli")
 stores = os.path.join(scratch, "stores")
 temp = os.path.join(scratch, "tmp")
 os.makedirs(temp, exist_ok=True)
@@ -151,13 +152,19 @@ def verbs():
         "core": lambda: process(core)[0],
         "check": lambda: process([app, "--check"])[0],
         "install": lambda: process([app, "--install"])[0],
+        "cli check": lambda: process([cli, "--check"])[0],
+        "cli install": lambda: process([cli, "--install"])[0],
         "floor": lambda: in_process_us([os.path.join(bench, "bench_floor"), stores, temp]),
     })
     floor = [c + f for c, f in zip(runs["core"], runs["floor"])]
     row("whole process: bare QCoreApplication", runs["core"], "ms")
     row("whole process: --check", runs["check"], "ms", "the bare process", runs["core"], "within 1.5x")
+    row("whole process: vyr-cert-installer-cli --check", runs["cli check"], "ms", "the bare process", runs["core"],
+        "within 1.2x")
     row("whole process: bare process + the floor of nine", floor, "ms")
     row("whole process: --install", runs["install"], "ms", "bare process + floor", floor, "within 1.5x")
+    row("whole process: vyr-cert-installer-cli --install", runs["cli install"], "ms", "bare process + floor", floor,
+        "within 1.2x")
 
 
 startup(env, "offscreen")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark suite: builds Release with its programs, then prints one table
-# (bench/measure.py). Writes only scratch stores, never the machine's.
+# (bench/measure.py), then what each Debian package pulls into a fresh host.
+# Writes only scratch stores, never the machine's.
 # Not a test, and not part of CI. Usage: bench/run.sh [rounds]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,3 +15,10 @@ cmake --build build-bench > /dev/null
 start_xvfb > /dev/null
 trap stop_xvfb EXIT
 bench/measure.py build-bench "$scratch" "${1:-21}" "$DISPLAY"
+# What each Debian package pulls into a fresh Debian 12 host (root only).
+if [ "$(id -u)" = 0 ]; then
+    debs=$(scripts/build-deb.sh 2> /dev/null)
+    echo
+    tests/e2e/debian-host.sh footprint "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")" \
+        "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
+fi
