@@ -381,24 +381,30 @@ void TestStandin::repeatAddWritesOnlyWhatIsMissing()
 
 void TestStandin::faultSweep_data()
 {
+    QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("before"); // what the store holds before the add
+    QTest::addColumn<QString>("before"); // what the store holds before the operation
 
     for (const char *fault : {"ENOSPC", "EIO", "KILL", "KILL_AFTER"}) {
         for (const char *before : {"empty", "file without its link", "same subject linked"})
-            QTest::addRow("%s, %s", fault, before) << fault << before;
+            QTest::addRow("add, %s, %s", fault, before) << "add" << fault << before;
+        for (const char *before : {"linked alone", "first of its subject", "last of its subject"})
+            QTest::addRow("remove, %s, %s", fault, before) << "remove" << fault << before;
     }
 }
 
-// Each file-system call of one add fails in turn (or the process dies there).
-// After a failure the store holds what it held before; after a success the
-// whole certificate; after a kill, the next add leaves the whole certificate
-// and no temporary file.
+// Each file-system call of one add or removal fails in turn (or the process
+// dies there). After a failure the store holds what it held before; after a
+// success the whole certificate (a removal: none of it, and every other
+// certificate of its subject still reached); after a kill, the next run of
+// the same operation finishes the job and leaves no temporary file.
 void TestStandin::faultSweep()
 {
+    QFETCH(QString, operation);
     QFETCH(QString, fault);
     QFETCH(QString, before);
     const QString root = QStringLiteral("ROOT");
+    const bool rekeyed = before.contains(QLatin1String("subject"));
     auto setUp = [&] {
         clearStores();
         QVERIFY(QDir().mkpath(storeFolder(root)));
@@ -408,17 +414,29 @@ void TestStandin::faultSweep()
                 if (QFileInfo(storeFolder(root) + '/' + entry).isSymLink())
                     QVERIFY(QFile::remove(storeFolder(root) + '/' + entry));
             }
-        } else if (before == QLatin1String("same subject linked")) {
+        } else if (before == QLatin1String("same subject linked") || before == QLatin1String("last of its subject")) {
             QVERIFY(addFile(QStringLiteral("rekeyed.der"), L"ROOT"));
         }
+        if (operation == QLatin1String("remove"))
+            QVERIFY(addFile(QStringLiteral("root.der"), L"ROOT"));
+        if (before == QLatin1String("first of its subject"))
+            QVERIFY(addFile(QStringLiteral("rekeyed.der"), L"ROOT"));
     };
-    const QStringList add{QStringLiteral("add"), root, testData(QStringLiteral("root.der"))};
+    // What a finished operation leaves: the root whole, or none of it; any
+    // other certificate of its subject whole either way.
+    auto done = [&] {
+        const bool rootDone = operation == QLatin1String("add") ? holdsWhole(root, QStringLiteral("root"))
+                                                                : snapshot(root).size() == (rekeyed ? 2 : 0);
+        return rootDone && (!rekeyed || holdsWhole(root, QStringLiteral("rekeyed")));
+    };
+    const QString finished = operation == QLatin1String("add") ? QStringLiteral("added") : QStringLiteral("removed");
+    const QStringList run{operation, root, testData(QStringLiteral("root.der"))};
     const QStringList shim{QStringLiteral("LD_PRELOAD=" FAULT_SHIM), QStringLiteral("VYR_FAULT_SCOPE=" VYR_STORE_ROOT),
                            QStringLiteral("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0")};
 
     setUp();
     const QString countFile = QStringLiteral(VYR_TEST_SCRATCH "/fault-count");
-    QCOMPARE(runProbe(add, shim + QStringList{"VYR_FAULT_COUNT=" + countFile}), QStringLiteral("added"));
+    QCOMPARE(runProbe(run, shim + QStringList{"VYR_FAULT_COUNT=" + countFile}), finished);
     QFile count(countFile);
     QVERIFY(count.open(QIODevice::ReadOnly));
     const int calls = count.readAll().trimmed().toInt();
@@ -428,17 +446,19 @@ void TestStandin::faultSweep()
     for (int k = 1; k <= calls; ++k) {
         setUp();
         const QMap<QString, QByteArray> held = snapshot(root);
-        const QString answer = runProbe(add, shim + QStringList{"VYR_FAULT=" + fault, "VYR_FAULT_AT=" + QString::number(k)});
+        const QString answer = runProbe(run, shim + QStringList{"VYR_FAULT=" + fault, "VYR_FAULT_AT=" + QString::number(k)});
         const QString where = QStringLiteral("call %1 of %2: %3").arg(k).arg(calls).arg(answer);
-        if (answer == QLatin1String("added")) {
-            QVERIFY2(holdsWhole(root, QStringLiteral("root")), qPrintable(where));
+        if (answer == finished) {
+            QVERIFY2(done(), qPrintable(where));
         } else if (answer == QLatin1String("refused")) {
             ++failed;
             QVERIFY2(snapshot(root) == held, qPrintable(where));
         } else {
             QCOMPARE(answer, QStringLiteral("killed"));
-            QCOMPARE(runProbe(add, {}), QStringLiteral("added"));
-            QVERIFY2(holdsWhole(root, QStringLiteral("root")), qPrintable(where));
+            const QString next = runProbe(run, {});
+            QVERIFY2(next == finished || (operation == QLatin1String("remove") && next == QLatin1String("absent")),
+                     qPrintable(where + QStringLiteral(", then ") + next));
+            QVERIFY2(done(), qPrintable(where));
         }
     }
     qInfo("%s: %d calls swept, %d reported failures, no mismatch", QTest::currentDataTag(), calls, failed);

@@ -312,10 +312,20 @@ bool addToStore(const std::string &folder, const std::string &fileName, const st
     return ok;
 }
 
+// What a removal did to the links of one subject hash, so that a later
+// failure can put them back: the link it deleted, or the last link it moved
+// over the one that named the file.
+struct LinkChange
+{
+    std::string removed;
+    std::string movedFrom;
+    std::string movedTo;
+};
+
 // The link that names fileName is replaced by the last link of the same hash,
 // in one rename, so OpenSSL's walk over <hash>.0, .1, ... never meets a gap
 // and still reaches every other certificate with that subject.
-bool unlinkBySubjectHash(const std::string &folder, X509 *x509, const std::string &fileName)
+bool unlinkBySubjectHash(const std::string &folder, X509 *x509, const std::string &fileName, LinkChange &change)
 {
     const std::string hash = subjectHash(x509);
     int mine = -1;
@@ -328,22 +338,48 @@ bool unlinkBySubjectHash(const std::string &folder, X509 *x509, const std::strin
     }
     if (mine < 0)
         return true;
-    if (last == mine)
-        return unlink(hashLink(folder, hash, mine).c_str()) == 0;
-    return rename(hashLink(folder, hash, last).c_str(), hashLink(folder, hash, mine).c_str()) == 0;
+    if (last == mine) {
+        if (unlink(hashLink(folder, hash, mine).c_str()) != 0)
+            return false;
+        change.removed = hashLink(folder, hash, mine);
+        return true;
+    }
+    if (rename(hashLink(folder, hash, last).c_str(), hashLink(folder, hash, mine).c_str()) != 0)
+        return false;
+    change.movedFrom = hashLink(folder, hash, last);
+    change.movedTo = hashLink(folder, hash, mine);
+    return true;
 }
 
-// The link goes first: a link left pointing at nothing would end OpenSSL's
-// walk early and hide the certificates behind it.
-bool deleteFromStore(const std::string &folder, const std::string &fileName, X509 *x509)
+void restoreLinks(const LinkChange &change, const std::string &fileName)
+{
+    if (!change.movedFrom.empty() && rename(change.movedTo.c_str(), change.movedFrom.c_str()) == 0)
+        symlink(fileName.c_str(), change.movedTo.c_str());
+    if (!change.removed.empty())
+        symlink(fileName.c_str(), change.removed.c_str());
+}
+
+// All or nothing, like an add: the link goes first (a link left pointing at
+// nothing would end OpenSSL's walk early and hide the certificates behind
+// it), then the file; on any failure both come back, the file rewritten from
+// the bytes it held.
+bool deleteFromStore(const std::string &folder, const std::string &fileName, X509 *x509, const std::string &pem)
 {
     const WriterLock lock(folder);
-    if (!lock.held() || !unlinkBySubjectHash(folder, x509, fileName))
+    LinkChange change;
+    if (!lock.held() || !unlinkBySubjectHash(folder, x509, fileName, change))
         return false;
     unlink(temporaryName(folder, fileName).c_str());
-    if (unlink((folder + "/" + fileName).c_str()) != 0 && errno != ENOENT)
-        return false;
-    return syncFolder(folder);
+    const std::string path = folder + "/" + fileName;
+    const bool unlinked = unlink(path.c_str()) == 0;
+    const bool ok = (unlinked || errno == ENOENT) && syncFolder(folder);
+    if (!ok) {
+        if (unlinked)
+            writeFileAtomically(folder, fileName, pem);
+        restoreLinks(change, fileName);
+        syncFolder(folder);
+    }
+    return ok;
 }
 
 CertificateContext *newContext(DecodedCertificate decoded)
@@ -504,7 +540,8 @@ BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext)
     const auto *store = certificate ? static_cast<const Store *>(certificate->hCertStore) : nullptr;
     const bool deleted = store && !store->readOnly
                          && deleteFromStore(store->folder, Ps::Standin::thumbprint(certificate->decoded.der) + ".crt",
-                                            certificate->decoded.x509.get());
+                                            certificate->decoded.x509.get(),
+                                            Ps::Standin::pemText(certificate->decoded.der));
     CertFreeCertificateContext(pCertContext);
     return deleted ? TRUE : FALSE;
 }
