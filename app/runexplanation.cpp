@@ -66,12 +66,16 @@ QString trustUpdatingMessage()
     return QString::fromUtf8(u8"Se actualizează încrederea sistemului...");
 }
 
-QString trustMessage(const TrustOutcome &outcome)
+namespace {
+
+QString trustKindMessage(const TrustOutcome &outcome)
 {
     const QString notUpdated = QString::fromUtf8(u8"Încrederea sistemului nu a fost actualizată: ");
     switch (outcome.kind) {
     case TrustOutcome::Updated:
         return QString::fromUtf8(u8"Încrederea sistemului a fost actualizată (%1).").arg(outcome.family);
+    case TrustOutcome::Unchanged:
+        return QString::fromUtf8(u8"Încrederea sistemului era deja la zi (%1).").arg(outcome.family);
     case TrustOutcome::NoFamily:
         return QString::fromUtf8(u8"Sistemul nu are o sursă de încredere cunoscută: "
                                  u8"certificatele rădăcină sunt doar în depozitul ROOT.");
@@ -85,6 +89,18 @@ QString trustMessage(const TrustOutcome &outcome)
         break;
     }
     return notUpdated + QString::fromUtf8(u8"/%1 a ieșit cu codul %2.").arg(outcome.tool).arg(outcome.exitCode);
+}
+
+} // namespace
+
+// One line still: the browsers and Java that did not take the roots follow
+// the system trust's own message.
+QString trustMessage(const TrustOutcome &outcome)
+{
+    const QString message = trustKindMessage(outcome);
+    if (outcome.unreached.isEmpty())
+        return message;
+    return message + QString::fromUtf8(u8" Nu au putut fi atinse: %1.").arg(outcome.unreached.join(QStringLiteral("; ")));
 }
 
 } // namespace Ps

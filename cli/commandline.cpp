@@ -107,6 +107,8 @@ QString trustText(const TrustOutcome &outcome)
     switch (outcome.kind) {
     case TrustOutcome::Updated:
         return QStringLiteral("updated (%1)").arg(outcome.family);
+    case TrustOutcome::Unchanged:
+        return QStringLiteral("unchanged (%1)").arg(outcome.family);
     case TrustOutcome::NoFamily:
         return QStringLiteral("none known on this machine: the roots are in the ROOT store only");
     case TrustOutcome::NotPrivileged:
@@ -128,8 +130,16 @@ struct TrustedRoot
     bool held;
 };
 
+// "<target>: <why>" as the target and the reason.
+std::pair<QString, QString> unreachedTarget(const QString &unreached)
+{
+    const int colon = unreached.indexOf(QLatin1String(": "));
+    return {unreached.left(colon), unreached.mid(colon + 2)};
+}
+
 void printLines(QTextStream &out, const QVector<CertificateResult> &results, Verb verb,
-                const std::optional<TrustOutcome> &trusted, const QVector<TrustedRoot> &trustedRoots)
+                const std::optional<TrustOutcome> &trusted, const QVector<TrustedRoot> &trustedRoots,
+                const QVector<TrustTargetState> &targets)
 {
     QString text;
     for (const CertificateResult &result : results) {
@@ -143,13 +153,23 @@ void printLines(QTextStream &out, const QVector<CertificateResult> &results, Ver
         text += QStringLiteral("system trust %1 %2\n")
                     .arg(root.name, root.held ? QStringLiteral("present") : QStringLiteral("missing"));
     }
-    if (trusted)
+    for (const TrustTargetState &target : targets) {
+        text += QStringLiteral("trust target %1 %2\n")
+                    .arg(target.id, target.holds ? QStringLiteral("present") : QStringLiteral("missing"));
+    }
+    if (trusted) {
         text += QStringLiteral("system trust: ") + trustText(*trusted) + QLatin1Char('\n');
+        for (const QString &unreached : trusted->unreached) {
+            const auto [target, why] = unreachedTarget(unreached);
+            text += QStringLiteral("trust target %1 failed: %2\n").arg(target, why);
+        }
+    }
     out << text << summary(results, verb) << '\n';
 }
 
 void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb verb, int code,
-               const std::optional<TrustOutcome> &trusted, const QVector<TrustedRoot> &trustedRoots)
+               const std::optional<TrustOutcome> &trusted, const QVector<TrustedRoot> &trustedRoots,
+               const QVector<TrustTargetState> &targets)
 {
     QJsonArray certificates;
     for (const CertificateResult &result : results) {
@@ -165,8 +185,22 @@ void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb
                          {QStringLiteral("certificates"), certificates},
                          {QStringLiteral("summary"), summary(results, verb)},
                          {QStringLiteral("exit_code"), code}};
-    if (trusted)
+    if (trusted) {
         document.insert(QStringLiteral("system_trust"), trustText(*trusted));
+        QJsonObject unreached;
+        for (const QString &line : trusted->unreached) {
+            const auto [target, why] = unreachedTarget(line);
+            unreached.insert(target, why);
+        }
+        if (!unreached.isEmpty())
+            document.insert(QStringLiteral("trust_targets_failed"), unreached);
+    }
+    if (!targets.isEmpty()) {
+        QJsonObject held;
+        for (const TrustTargetState &target : targets)
+            held.insert(target.id, target.holds);
+        document.insert(QStringLiteral("trust_targets"), held);
+    }
     if (!trustedRoots.isEmpty()) {
         QJsonObject held;
         for (const TrustedRoot &root : trustedRoots)
@@ -189,7 +223,10 @@ QVector<CertificateResult> unwritable(const CertificateLists &lists)
 
 bool trustFailed(const std::optional<TrustOutcome> &outcome)
 {
-    return outcome && outcome->kind != TrustOutcome::Updated && outcome->kind != TrustOutcome::NoFamily;
+    return outcome
+           && ((outcome->kind != TrustOutcome::Updated && outcome->kind != TrustOutcome::Unchanged
+                && outcome->kind != TrustOutcome::NoFamily)
+               || !outcome->unreached.isEmpty());
 }
 
 // The system trust's part of a verb, waited for; nothing when the build
@@ -218,32 +255,44 @@ int runVerb(QTextStream &out, Verb verb, bool json)
         noRights = true;
         results = unwritable(lists);
     } else if (verb == Verb::Install) {
+        // What was there before is said as such; the run still repairs it.
+        const QVector<CertificateResult> before = checkCertificates(lists);
         InstallObserver quiet;
         results = installCertificates(lists, quiet);
-        for (CertificateResult &result : results)
-            result.thumbprint = bundledThumbprint(result.name);
+        for (int i = 0; i < results.size(); ++i) {
+            const bool wasThere = i < before.size() && before[i].name == results[i].name
+                                  && before[i].outcome == Outcome::Present;
+            if (wasThere && results[i].outcome == Outcome::Added)
+                results[i].outcome = Outcome::Present;
+            results[i].thumbprint = i < before.size() && before[i].name == results[i].name
+                                        ? before[i].thumbprint
+                                        : bundledThumbprint(results[i].name);
+        }
     } else {
         results = removeCertificates(lists);
     }
 
     std::optional<TrustOutcome> trusted = noRights ? std::nullopt : updateTrust(trust.get(), verb, lists, results);
     QVector<TrustedRoot> trustedRoots;
+    QVector<TrustTargetState> targets;
     if (trust && verb == Verb::Check && trust->family().isEmpty()) {
-        trusted = TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString()};
+        trusted = TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString(), {}};
     } else if (trust && verb == Verb::Check) {
         for (const QString &name : lists.roots)
             trustedRoots.append({name, systemTrustHolds(*trust, name)});
+        targets = systemTrustTargets(*trust, lists);
     }
-    const bool trustMissing = std::any_of(trustedRoots.cbegin(), trustedRoots.cend(),
-                                          [](const TrustedRoot &root) { return !root.held; });
+    const bool trustMissing =
+        std::any_of(trustedRoots.cbegin(), trustedRoots.cend(), [](const TrustedRoot &root) { return !root.held; })
+        || std::any_of(targets.cbegin(), targets.cend(), [](const TrustTargetState &target) { return !target.holds; });
 
     int code = noRights ? NoRights : exitCode(results, verb);
     if (code == Success && (trustFailed(trusted) || trustMissing))
         code = NotAll;
     if (json)
-        printJson(out, results, verb, code, trusted, trustedRoots);
+        printJson(out, results, verb, code, trusted, trustedRoots, targets);
     else
-        printLines(out, results, verb, trusted, trustedRoots);
+        printLines(out, results, verb, trusted, trustedRoots, targets);
     return code;
 }
 

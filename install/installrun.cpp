@@ -194,37 +194,36 @@ std::optional<TrustOutcome> placeAddedRoots(SystemTrust &trust, const QVector<Ce
 {
     QVector<QByteArray> roots;
     for (const CertificateResult &result : results) {
-        if (result.list == StoreList::Root && result.outcome == Outcome::Added)
+        if (result.list == StoreList::Root && (result.outcome == Outcome::Added || result.outcome == Outcome::Present))
             roots.append(bundledBytes(result.name).value_or(QByteArray()));
     }
     if (roots.isEmpty())
         return std::nullopt;
-    TrustOutcome outcome{TrustOutcome::Updated, 0, trust.family(), QString()};
-    if (outcome.family.isEmpty())
-        outcome.kind = TrustOutcome::NoFamily;
-    for (const QByteArray &root : roots) {
-        if (outcome.kind == TrustOutcome::Updated && !trust.place(root))
-            outcome.kind = TrustOutcome::WriteFailed;
-    }
-    return outcome;
+    return trust.place(roots);
 }
+
+namespace {
+
+QVector<QByteArray> bundledRoots(const CertificateLists &lists)
+{
+    QVector<QByteArray> roots;
+    for (const QString &name : lists.roots) {
+        if (const std::optional<QByteArray> bytes = bundledBytes(name))
+            roots.append(*bytes);
+    }
+    return roots;
+}
+
+} // namespace
 
 std::optional<TrustOutcome> withdrawRoots(SystemTrust &trust, const CertificateLists &lists)
 {
-    if (trust.family().isEmpty())
-        return TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString()};
-    bool withdrawn = false;
-    for (const QString &name : lists.roots) {
-        const std::optional<QByteArray> bytes = bundledBytes(name);
-        if (!bytes || !trust.holds(*bytes))
-            continue;
-        if (!trust.withdraw(*bytes))
-            return TrustOutcome{TrustOutcome::WriteFailed, 0, trust.family(), QString()};
-        withdrawn = true;
-    }
-    if (!withdrawn)
-        return std::nullopt;
-    return TrustOutcome{TrustOutcome::Updated, 0, trust.family(), QString()};
+    return trust.withdraw(bundledRoots(lists));
+}
+
+QVector<TrustTargetState> systemTrustTargets(const SystemTrust &trust, const CertificateLists &lists)
+{
+    return trust.check(bundledRoots(lists));
 }
 
 bool systemTrustHolds(const SystemTrust &trust, const QString &name)

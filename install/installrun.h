@@ -82,13 +82,16 @@ bool storesWritable(const CertificateLists &lists);
 // The SHA-1 thumbprint of a bundled certificate, or an empty string.
 QString bundledThumbprint(const QString &name);
 
-// The system trust's share of a run: each root the run added placed in the
-// system's trust source. Nothing when the run added no root; Updated when
-// the refresh is due; otherwise why the trust stays as it was.
+// The system trust's share of a run: each root now in the "ROOT" store
+// placed in the system's trust source and the other targets. Nothing when the
+// run left no root there; Updated when the refresh is to finish the job
+// (it does nothing when nothing changed); otherwise why the trust stays as it was.
 std::optional<TrustOutcome> placeAddedRoots(SystemTrust &trust, const QVector<CertificateResult> &results);
-// Our files for the bundled roots taken out of the trust source: nothing when
-// none was there, Updated when the refresh is due.
+// Ours for the bundled roots taken out of the trust source and the other
+// targets; Updated when the refresh is to finish the job.
 std::optional<TrustOutcome> withdrawRoots(SystemTrust &trust, const CertificateLists &lists);
+// Each trust target on this machine and whether it holds the bundled roots.
+QVector<TrustTargetState> systemTrustTargets(const SystemTrust &trust, const CertificateLists &lists);
 // Whether the system trust holds the bundled root of that name.
 bool systemTrustHolds(const SystemTrust &trust, const QString &name);
 

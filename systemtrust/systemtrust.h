@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -14,6 +16,7 @@ struct TrustOutcome
 {
     enum Kind {
         Updated,
+        Unchanged,     // everything of ours was in place already: nothing written, nothing run
         NoFamily,      // no known trust source on this machine: nothing written
         NotPrivileged, // only root may change the system trust
         WriteFailed,   // our files in the trust source could not be written or removed
@@ -24,12 +27,25 @@ struct TrustOutcome
     int exitCode = 0;
     QString family;
     QString tool;
+    // The places beyond the trust source (a browser's policy, Java's
+    // keystore) that did not take the change, one "<target>: <why>" each;
+    // the others went ahead.
+    QStringList unreached;
+};
+
+// One place on this machine that the roots must reach, as --check reports it.
+struct TrustTargetState
+{
+    QString id; // "bundle", "firefox", "chromium", "chrome", "java"
+    bool holds; // holds every root asked about (after a removal: is asked about none)
 };
 
 // The operating system's own trust, beside our "ROOT" store: on Windows that
 // store is the system trust already, and this does not exist; elsewhere the
 // distribution's local trust source, which its own tool turns into what every
-// TLS client reads. Only roots go there: intermediates are no trust anchors.
+// TLS client reads, and the clients that read something else (browsers'
+// policies, Java's keystore). Only roots go there: intermediates are no trust
+// anchors.
 class SystemTrust
 {
 public:
@@ -37,14 +53,21 @@ public:
 
     // The distribution family found, or an empty string.
     virtual QString family() const = 0;
-    // Our file for the certificate with these (DER or PEM) bytes, in the trust
-    // source; nothing else there is ever written.
-    virtual bool place(const QByteArray &certificate) = 0;
-    // Takes our file for that certificate away again; true when one was there.
-    virtual bool withdraw(const QByteArray &certificate) = 0;
-    virtual bool holds(const QByteArray &certificate) const = 0;
-    // The distribution's refresh, run once for all changes: waited for, or
-    // run in the background with done called on this thread at the end.
+    // Makes the trust source and every other target on this machine hold
+    // these roots (DER or PEM bytes each), writing only files of ours and only
+    // where their bytes differ; withdraw takes ours away again. Either is
+    // finished by one refresh.
+    virtual TrustOutcome place(const QVector<QByteArray> &roots) = 0;
+    virtual TrustOutcome withdraw(const QVector<QByteArray> &roots) = 0;
+    // Whether our file for this root is in the trust source.
+    virtual bool holds(const QByteArray &root) const = 0;
+    // Each target present on this machine, and whether it holds these roots.
+    virtual QVector<TrustTargetState> check(const QVector<QByteArray> &roots) const = 0;
+    // What the last place or withdraw left to do: the distribution's refresh
+    // when our files there changed (after a removal, the one that also drops
+    // links to removed files), then the keystores that the refresh is meant to
+    // feed; nothing when nothing changed. Waited for, or run in the
+    // background with done called on this thread at the end.
     virtual TrustOutcome refresh() = 0;
     virtual void refreshInBackground(std::function<void(const TrustOutcome &)> done) = 0;
 };
