@@ -255,12 +255,18 @@ void TestInstall::runsBothLists()
 void TestInstall::reportsSystemTrust_data()
 {
     QTest::addColumn<int>("toolExit");
+    QTest::addColumn<QByteArray>("firefoxPolicies"); // empty: no Firefox on the machine
     QTest::addColumn<QString>("statusBar");
 
-    QTest::newRow("refresh succeeds") << 0 << QString::fromUtf8(u8"Încrederea sistemului a fost actualizată (Debian).");
-    QTest::newRow("refresh fails") << 3
+    QTest::newRow("refresh succeeds") << 0 << QByteArray()
+                                      << QString::fromUtf8(u8"Încrederea sistemului a fost actualizată (Debian).");
+    QTest::newRow("refresh fails") << 3 << QByteArray()
                                    << QString::fromUtf8(u8"Încrederea sistemului nu a fost actualizată: "
                                                         u8"/usr/sbin/update-ca-certificates a ieșit cu codul 3.");
+    QTest::newRow("Firefox's policy file is not JSON")
+        << 0 << QByteArray("{\"policies\": ")
+        << QString::fromUtf8(u8"Încrederea sistemului a fost actualizată (Debian). Nu au putut fi atinse: firefox: "
+                             u8"/etc/firefox/policies/policies.json is not a policies file; left as it was.");
 }
 
 // The summary is there at once; the status bar says the system trust is being
@@ -269,10 +275,16 @@ void TestInstall::reportsSystemTrust_data()
 void TestInstall::reportsSystemTrust()
 {
     QFETCH(int, toolExit);
+    QFETCH(QByteArray, firefoxPolicies);
     QFETCH(QString, statusBar);
 
     const QString root = fakeTrustRoot(QStringLiteral("window"), {"usr/local/share/ca-certificates"},
                                        QStringLiteral("usr/sbin/update-ca-certificates"), toolExit);
+    if (!firefoxPolicies.isEmpty()) {
+        QVERIFY(QDir(root).mkpath("usr/lib/firefox-esr") && QDir(root).mkpath("etc/firefox/policies"));
+        QFile policies(root + "/etc/firefox/policies/policies.json");
+        QVERIFY(policies.open(QIODevice::WriteOnly) && policies.write(firefoxPolicies) > 0);
+    }
     Bundle settingsBundle(bundle("settings_shipped"));
     QVERIFY(settingsBundle.registered);
     Ps::MainView view;

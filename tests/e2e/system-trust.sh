@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
-# The system-trust step for real, on Debian, without touching this machine's
-# trust: inside a private mount namespace, the trust folders are copies bound
-# over the originals. A build with the step on, compiled with a test bundle
-# whose keys this script made, serves a local TLS server's chain: curl and
-# Python's ssl refuse it before --install, accept it after, refuse it again
-# after --remove; a root of the distribution verifies throughout. The bundle
-# is the store tests' chain, whose leaf serves 127.0.0.1.
+# The system-trust step for real, on Debian, with real TLS clients, without
+# touching this machine: inside a private mount namespace, /etc, /usr and /var
+# are overlays whose changes go with it. A build with the step on, compiled
+# with a test bundle whose keys this script made (the store tests' chain,
+# whose leaf serves 127.0.0.1), against a local server that sends leaf and
+# intermediate and logs each request: curl, Python, Java, Firefox (fresh
+# profiles, and one that ran before the install) and Chromium refuse the
+# chain before --install, trust it after, and refuse it again after --remove,
+# which leaves no dangling link, no policy entry and no Java alias of ours. A
+# client counts as trusting when its request reaches the server; each first
+# reaches a plain-HTTP control page, so one that cannot start fails the test.
+# Every client runs with a clean environment, in its own process group, ended
+# at its deadline.
 # Usage: system-trust.sh <source folder> <build folder> <scratch folder>
 set -euo pipefail
 source_dir=$(realpath "$1") build=$2 scratch=$3
+here=$(dirname "$(realpath "$0")")
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ "$(id -u)" = 0 ] || { echo "SKIP: the private mount namespace needs root"; exit 77; }
 [ -x /usr/sbin/update-ca-certificates ] || { echo "SKIP: not a Debian-family machine"; exit 77; }
+for client in curl python3 java firefox-esr chromium keytool; do
+    command -v "$client" > /dev/null || fail "$client is missing (scripts/deps.sh installs it)"
+done
 
 keys=$scratch/trust-test
 rm -rf "$keys" && mkdir -p "$keys/bundle/Cert" "$keys/bundle/Json" "$keys/bundle/Images"
@@ -29,57 +39,119 @@ cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVYR_SYS
     -DVYR_STORE_ROOT="$scratch/trust-stores" -DVYR_BUNDLE_QRC="$keys/bundle/vyr.qrc" > /dev/null
 cmake --build "$build" --target vyr-cert-installer > /dev/null
 app=$(realpath "$build/app/vyr-cert-installer")
+cat leaf.pem inter.pem > chain.pem
+cat > Fetch.java <<'JAVA'
+public class Fetch {
+    public static void main(String[] arguments) throws Exception {
+        java.net.HttpURLConnection connection =
+            (java.net.HttpURLConnection) new java.net.URL(arguments[0]).openConnection();
+        connection.setConnectTimeout(15000);
+        connection.setReadTimeout(15000);
+        try (java.io.InputStream in = connection.getInputStream()) {
+            in.readAllBytes();
+        }
+    }
+}
+JAVA
 
-# Everything from here on sees the copies only, and they go with the namespace.
+# Everything from here on sees the overlays only, and they go with the namespace.
 exec unshare -m --propagation private bash -euo pipefail -c '
-keys=$1 app=$2
+keys=$1 app=$2 here=$3
 fail() { echo "FAIL: $*" >&2; exit 1; }
-mkdir -p "$keys/copies/hooks"
-cp -a /usr/local/share/ca-certificates "$keys/copies/local"
-cp -a /etc/ssl/certs "$keys/copies/certs"
-mount --bind "$keys/copies/local" /usr/local/share/ca-certificates
-mount --bind "$keys/copies/certs" /etc/ssl/certs
-# Other packages hook the refresh (Java keystores, say); their stores are not ours to change.
-[ -d /etc/ca-certificates/update.d ] && mount --bind "$keys/copies/hooks" /etc/ca-certificates/update.d
+for tree in etc usr var; do
+    mkdir -p "$keys/overlay/$tree/upper" "$keys/overlay/$tree/work"
+    mount -t overlay "vyr-$tree" -o "lowerdir=/$tree,upperdir=$keys/overlay/$tree/upper,workdir=$keys/overlay/$tree/work" "/$tree"
+done
 
-port=$((20000 + RANDOM % 20000))
-openssl s_server -quiet -accept "127.0.0.1:$port" -cert "$keys/leaf.pem" -key "$keys/leaf.key" \
-    -cert_chain "$keys/inter.pem" -www > /dev/null 2>&1 &
+tls=$((20000 + RANDOM % 20000)) plain=$((40000 + RANDOM % 20000))
+log=$keys/requests.log
+: > "$log"
+/usr/bin/python3 "$here/tls-server.py" "$log" "$tls" "$plain" "$keys/chain.pem" "$keys/leaf.key" &
 server=$!
 trap "kill $server 2>/dev/null" EXIT
-for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 50); do grep -q "^ready$" "$log" && break; sleep 0.1; done
 
-curl_ok() { curl -sS -o /dev/null --max-time 10 "https://127.0.0.1:$port/" 2>/dev/null; }
-python_ok() {
-    python3 - "$port" <<PY 2>/dev/null
-import socket, ssl, sys
-context = ssl.create_default_context()
-with socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=10) as plain:
-    with context.wrap_socket(plain, server_hostname="127.0.0.1"):
-        pass
-PY
+mkdir -p "$keys/home"
+# seconds, pattern, command...: with a clean environment, in a process group
+# of its own, ended whole at the deadline or as soon as the server has logged
+# a line matching the pattern (none: the client ends by itself).
+bounded() {
+    local limit=$(( $1 * 10 )) until=$2 ticks=0 from
+    from=$(wc -l < "$log")
+    shift 2
+    setsid env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$keys/home" LANG=C.UTF-8 "$@" \
+        > "$keys/client.out" 2>&1 < /dev/null &
+    local pid=$!
+    while kill -0 "$pid" 2>/dev/null && [ "$ticks" -lt "$limit" ]; do
+        [ -n "$until" ] && tail -n "+$((from + 1))" "$log" | grep -qE "$until" && break
+        sleep 0.1
+        ticks=$((ticks + 1))
+    done
+    kill -KILL -- "-$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+visit() { # client url [pattern that ends it]
+    local profile=$keys/profiles/$profile_name until=${3:-}
+    case $1 in
+    curl) bounded 20 "$until" curl -sS -o /dev/null --max-time 15 "$2" ;;
+    python) bounded 20 "$until" python3 -c "import sys, urllib.request; urllib.request.urlopen(sys.argv[1], timeout=15).read()" "$2" ;;
+    java) bounded 60 "$until" java "$keys/Fetch.java" "$2" ;;
+    firefox*) mkdir -p "$profile"
+              bounded 60 "$until" firefox-esr --headless --no-remote --profile "$profile" --screenshot "$profile/shot.png" "$2" ;;
+    chromium) mkdir -p "$profile"
+              bounded 60 "$until" chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+                  --disable-background-networking --disable-component-update --disable-sync \
+                  --user-data-dir="$profile" --dump-dom "$2" ;;
+    esac
+}
+# phase, expected (trusted|refused): every client reaches its control page,
+# then the TLS page or not.
+clients() {
+    local client verdict
+    for client in curl python java firefox-fresh firefox-existing chromium; do
+        started=$(date +%s)
+        profile_name=$client-$1
+        [ "$client" = firefox-existing ] && profile_name=firefox-existing
+        visit "$client" "http://127.0.0.1:$plain/$client-$1-control"
+        grep -qx "plain /$client-$1-control" "$log" || fail "$client did not start ($1): $(cat "$keys/client.out")"
+        from=$(wc -l < "$log")
+        visit "$client" "https://127.0.0.1:$tls/$client-$1" "^(tls /$client-$1|alert)$"
+        verdict=none
+        tail -n "+$((from + 1))" "$log" | grep -qx alert && verdict=refused
+        grep -qx "tls /$client-$1" "$log" && verdict=trusted
+        echo "$1: $client $verdict ($(( $(date +%s) - started )) s)"
+        [ "$verdict" = "$2" ] || fail "$client $verdict the chain $1, expected $2: $(tail -n 5 "$keys/client.out")"
+    done
 }
 distribution_ok() {
     local roots=(/usr/share/ca-certificates/mozilla/*.crt)
-    local some_root=${roots[0]}
-    openssl verify -CApath /etc/ssl/certs "$some_root" > /dev/null 2>&1 || fail "$some_root no longer verifies"
+    openssl verify -CApath /etc/ssl/certs "${roots[0]}" > /dev/null 2>&1 || fail "${roots[0]} no longer verifies"
 }
+fingerprint=$(openssl x509 -in "$keys/root.pem" -noout -fingerprint -sha256 | cut -d= -f2)
+java_holds() { keytool -list -keystore /etc/ssl/certs/java/cacerts -storepass changeit 2>/dev/null | grep -q "$fingerprint"; }
 
 distribution_ok
-curl_ok && fail "curl accepted the test chain before --install"
-python_ok && fail "Python accepted the test chain before --install"
+clients before refused
 "$app" --install > "$keys/install.out" || fail "--install: $(cat "$keys/install.out")"
 grep -q "^system trust: updated (Debian)$" "$keys/install.out" || fail "--install: $(cat "$keys/install.out")"
 [ "$(ls /usr/local/share/ca-certificates/vyr-cert-installer | wc -l)" = 1 ] || fail "not one root in the trust source"
-curl_ok || fail "curl refused the test chain after --install"
-python_ok || fail "Python refused the test chain after --install"
+clients after-install trusted
 distribution_ok
+java_holds || fail "Java lacks the root after --install"
 "$app" --check > "$keys/check.out" || fail "--check: $(cat "$keys/check.out")"
-grep -q "^system trust Test_Root.cer present$" "$keys/check.out" || fail "--check: $(cat "$keys/check.out")"
+for target in bundle firefox chromium java; do
+    grep -qx "trust target $target present" "$keys/check.out" || fail "--check: $(cat "$keys/check.out")"
+done
+"$app" --install > "$keys/again.out" || fail "a second --install: $(cat "$keys/again.out")"
+grep -qx "system trust: unchanged (Debian)" "$keys/again.out" && [ "$(grep -c " present$" "$keys/again.out")" = 2 ] \
+    || fail "a second --install changed something: $(cat "$keys/again.out")"
 "$app" --remove > "$keys/remove.out" || fail "--remove: $(cat "$keys/remove.out")"
 [ ! -e /usr/local/share/ca-certificates/vyr-cert-installer ] || fail "our folder stayed in the trust source"
-curl_ok && fail "curl accepted the test chain after --remove"
-python_ok && fail "Python accepted the test chain after --remove"
+clients after-remove refused
 distribution_ok
-echo "system trust: refused, trusted after --install by curl and Python, refused after --remove"
-' - "$keys" "$app"
+[ -z "$(find /etc/ssl/certs -xtype l)" ] || fail "dangling links: $(find /etc/ssl/certs -xtype l)"
+! grep -qs vyr-cert-installer /etc/firefox/policies/policies.json || fail "our Firefox policy entry stayed"
+[ ! -e /etc/chromium/policies ] || fail "our Chromium policy stayed: $(find /etc/chromium/policies)"
+! java_holds || fail "Java still holds the root after --remove"
+echo "every client refused, trusted after --install, refused after --remove; nothing of ours left"
+' - "$keys" "$app" "$here"
