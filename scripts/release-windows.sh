@@ -3,8 +3,47 @@
 # source (once per machine, cached), then one static vyr-cert-installer.exe
 # with its manifest and icon, a zip with a README extract, and their SHA-256
 # sums, in build-windows/release/. Nothing here is committed.
+#
+# Given signing material, the .exe is signed (Authenticode, SHA-256) before it
+# is zipped and summed; without it the release is unsigned, and says so.
+# Usage: scripts/release-windows.sh [--pkcs12 FILE | --certs CHAIN.pem --key KEY.pem] [--timestamp URL]
+# or through the environment: VYR_SIGN_PKCS12 (its password in VYR_SIGN_PASSWORD),
+# VYR_SIGN_CERTS and VYR_SIGN_KEY, VYR_SIGN_TIMESTAMP.
 set -euo pipefail
+usage() { echo "usage: $0 [--pkcs12 FILE | --certs CHAIN.pem --key KEY.pem] [--timestamp URL]" >&2; exit 2; }
+pkcs12=${VYR_SIGN_PKCS12:-} certs=${VYR_SIGN_CERTS:-} key=${VYR_SIGN_KEY:-} timestamp=${VYR_SIGN_TIMESTAMP:-}
+while [ $# -gt 0 ]; do
+    [ $# -ge 2 ] || usage
+    case $1 in
+    --pkcs12) pkcs12=$2 ;;
+    --certs) certs=$2 ;;
+    --key) key=$2 ;;
+    --timestamp) timestamp=$2 ;;
+    *) usage ;;
+    esac
+    shift 2
+done
+if [ -n "$pkcs12" ]; then
+    [ -z "$certs$key" ] || usage
+    material=(-pkcs12 "$(realpath "$pkcs12")")
+elif [ -n "$certs$key" ]; then
+    [ -n "$certs" ] && [ -n "$key" ] || usage
+    material=(-certs "$(realpath "$certs")" -key "$(realpath "$key")")
+else
+    material=()
+fi
 cd "$(dirname "$0")/.."
+
+# Into a new name, then over the old one: osslsigncode will not overwrite.
+sign() {
+    local extra=()
+    [ -n "$timestamp" ] && extra+=(-ts "$timestamp")
+    # The password goes through a descriptor, never through the command line.
+    [ -n "$pkcs12" ] && [ -n "${VYR_SIGN_PASSWORD:-}" ] && extra+=(-readpass /dev/stdin)
+    printf %s "${VYR_SIGN_PASSWORD:-}" | osslsigncode sign "${material[@]}" "${extra[@]}" -h sha256 \
+        -n "Vyr Cert Installer" -i http://pki.vyr.ro/ -in "$1" -out "$1.signed" > /dev/null
+    mv "$1.signed" "$1"
+}
 qt=$(scripts/build-qt-windows.sh)
 cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt" > /dev/null
@@ -12,6 +51,12 @@ cmake --build build-windows > /dev/null
 release=build-windows/release
 rm -rf "$release" && mkdir -p "$release"
 x86_64-w64-mingw32-strip -o "$release/vyr-cert-installer.exe" build-windows/app/vyr-cert-installer.exe
+if [ ${#material[@]} -gt 0 ]; then
+    sign "$release/vyr-cert-installer.exe"
+    echo "signed: vyr-cert-installer.exe (${material[1]}${timestamp:+, time-stamped by $timestamp})"
+else
+    echo "UNSIGNED release: no signing material given (--pkcs12, or --certs and --key; see the README)" >&2
+fi
 # What a Windows user needs to know: the opening, the verbs, the exit codes.
 awk '/^# /,/^On a fresh Debian/ { if (!/^On a fresh Debian/ && !/^!\[/) print }
      /^## Without a window/,/^## The stores on Linux/ { if (!/^## The stores on Linux/) print }' README.md \
