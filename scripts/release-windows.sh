@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Windows release from this tree: Qt for Windows from Debian's
 # source (once per machine, cached), then one static vyr-cert-installer.exe
-# with its manifest and icon, a zip with a README extract, and their SHA-256
-# sums, in build-windows/release/. Nothing here is committed.
+# with its manifest and icon, the MSI around it (scripts/make-msi.sh), a zip
+# with the .exe and a README extract, and their SHA-256 sums, in
+# build-windows/release/. Nothing here is committed.
 #
-# Given signing material, the .exe is signed (Authenticode, SHA-256) before it
-# is zipped and summed; without it the release is unsigned, and says so.
+# Given signing material, the .exe and the MSI are signed (Authenticode,
+# SHA-256) before they are zipped and summed; without it the release is
+# unsigned, and says so.
 # Usage: scripts/release-windows.sh [--pkcs12 FILE | --certs CHAIN.pem --key KEY.pem] [--timestamp URL]
 # or through the environment: VYR_SIGN_PKCS12 (its password in VYR_SIGN_PASSWORD),
 # VYR_SIGN_CERTS and VYR_SIGN_KEY, VYR_SIGN_TIMESTAMP.
@@ -51,9 +53,16 @@ cmake --build build-windows > /dev/null
 release=build-windows/release
 rm -rf "$release" && mkdir -p "$release"
 x86_64-w64-mingw32-strip -o "$release/vyr-cert-installer.exe" build-windows/app/vyr-cert-installer.exe
+# The project's one version, as --version prints it, in the three parts an MSI wants.
+version=$(sed -n 's/^project(VyrCertInstaller VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[[ $version == *.*.* ]] || version=$version.0
 if [ ${#material[@]} -gt 0 ]; then
     sign "$release/vyr-cert-installer.exe"
-    echo "signed: vyr-cert-installer.exe (${material[1]}${timestamp:+, time-stamped by $timestamp})"
+fi
+scripts/make-msi.sh "$release/vyr-cert-installer.exe" "$version" "$release/vyr-cert-installer-$version.msi"
+if [ ${#material[@]} -gt 0 ]; then
+    sign "$release/vyr-cert-installer-$version.msi"
+    echo "signed: vyr-cert-installer.exe and vyr-cert-installer-$version.msi (${material[1]}${timestamp:+, time-stamped by $timestamp})"
 else
     echo "UNSIGNED release: no signing material given (--pkcs12, or --certs and --key; see the README)" >&2
 fi
@@ -62,6 +71,6 @@ awk '/^# /,/^On a fresh Debian/ { if (!/^On a fresh Debian/ && !/^!\[/) print }
      /^## Without a window/,/^## The stores on Linux/ { if (!/^## The stores on Linux/) print }' README.md \
     > "$release/README.txt"
 (cd "$release" && python3 -m zipfile -c vyr-cert-installer-windows.zip vyr-cert-installer.exe README.txt \
-    && sha256sum vyr-cert-installer.exe vyr-cert-installer-windows.zip > SHA256SUMS)
+    && sha256sum vyr-cert-installer.exe "vyr-cert-installer-$version.msi" vyr-cert-installer-windows.zip > SHA256SUMS)
 cat "$release/SHA256SUMS"
 ls -l "$release"

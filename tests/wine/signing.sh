@@ -3,9 +3,9 @@
 # code-signing leaf; no key ever enters the repository):
 #   chain <folder>              makes root.pem, other-root.pem, chain.pem (leaf,
 #                               intermediate, root) and leaf.key in the folder
-#   verify <release> <folder>   the signed .exe verifies against the root,
-#                               not against another root, not with one byte
-#                               changed; the zip holds the signed .exe and
+#   verify <release> <folder>   the signed .exe and MSI verify against the
+#                               root, not against another root, not with one
+#                               byte changed; the zip holds the signed .exe and
 #                               SHA256SUMS matches
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -36,19 +36,23 @@ chain)
 verify)
     release=$2 dir=$3
     exe=$release/vyr-cert-installer.exe
-    osslsigncode verify -CAfile "$dir/root.pem" -in "$exe" > "$dir/verify.out" 2>&1 \
-        || fail "the signed .exe does not verify: $(tail -n 5 "$dir/verify.out")"
-    ! osslsigncode verify -CAfile "$dir/other-root.pem" -in "$exe" > /dev/null 2>&1 \
-        || fail "the .exe verifies against a root that did not sign it"
-    cp "$exe" "$dir/changed.exe"
-    # One byte in the code, well inside what the signature covers.
-    printf '\xcc' | dd of="$dir/changed.exe" bs=1 seek=4096 conv=notrunc status=none
-    ! osslsigncode verify -CAfile "$dir/root.pem" -in "$dir/changed.exe" > /dev/null 2>&1 \
-        || fail "the .exe with one byte changed still verifies"
+    for signed in "$exe" "$release"/*.msi; do
+        name=$(basename "$signed")
+        osslsigncode verify -CAfile "$dir/root.pem" -in "$signed" > "$dir/verify.out" 2>&1 \
+            || fail "the signed $name does not verify: $(tail -n 5 "$dir/verify.out")"
+        ! osslsigncode verify -CAfile "$dir/other-root.pem" -in "$signed" > /dev/null 2>&1 \
+            || fail "$name verifies against a root that did not sign it"
+        cp "$signed" "$dir/changed-$name"
+        # One byte well inside what the signature covers (the .exe's code, the MSI's cabinet).
+        printf '\xcc' | dd of="$dir/changed-$name" bs=1 seek=$(( $(stat -c %s "$signed") / 2 )) conv=notrunc status=none
+        ! osslsigncode verify -CAfile "$dir/root.pem" -in "$dir/changed-$name" > /dev/null 2>&1 \
+            || fail "$name with one byte changed still verifies"
+    done
+    [ -n "$(ls "$release"/*.msi)" ] || fail "no MSI in the release"
     (cd "$release" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the release"
     rm -rf "$dir/unzipped" && python3 -m zipfile -e "$release/vyr-cert-installer-windows.zip" "$dir/unzipped"
     cmp -s "$exe" "$dir/unzipped/vyr-cert-installer.exe" || fail "the zip does not hold the signed .exe"
-    echo "signed: verifies against its root only, not with one byte changed; the zip and the sums agree"
+    echo "signed: the .exe and the MSI verify against their root only, not with one byte changed; the zip and the sums agree"
     ;;
 *)
     fail "unknown case $1"
