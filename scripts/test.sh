@@ -35,11 +35,12 @@ tests/wine/signing.sh chain "$signing"
 time scripts/release-windows.sh --certs "$signing/chain.pem" --key "$signing/leaf.key"
 tests/wine/signing.sh verify build-windows/release "$signing"
 
-echo "== under Wine: the CryptoAPI sequences, the manifest, the real program's window and verbs"
+echo "== under Wine: the CryptoAPI sequences, the manifest, the real program's window and verbs, the MSI, the signature trusted through the program's own --install"
 cmake -S tests/wine -B build-wine -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
     -DVYR_WINDOWS_EXE="$PWD/build-windows/release/vyr-cert-installer.exe"
 cmake --build build-wine
 ctest --test-dir build-wine --output-on-failure -j1
+tests/wine/authenticode.sh build-wine/trust_probe.exe "$signing" /tmp/vyr-cert-installer-tests/authenticode
 
 echo "== fuzzing"
 cmake -S tests/fuzz -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
