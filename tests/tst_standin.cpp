@@ -90,6 +90,8 @@ private slots:
     void repeatAddWritesOnlyWhatIsMissing();
     void faultSweep_data();
     void faultSweep();
+    void findsOnlyWhatItsNameSays_data();
+    void findsOnlyWhatItsNameSays();
 };
 
 void TestStandin::init()
@@ -462,6 +464,40 @@ void TestStandin::faultSweep()
         }
     }
     qInfo("%s: %d calls swept, %d reported failures, no mismatch", QTest::currentDataTag(), calls, failed);
+}
+
+void TestStandin::findsOnlyWhatItsNameSays_data()
+{
+    QTest::addColumn<QString>("file"); // put under the root's name in the store
+    QTest::addColumn<bool>("found");
+
+    QTest::newRow("the root itself, as we store it") << "root.pem" << true;
+    QTest::newRow("the root as DER") << "root.der" << true;
+    QTest::newRow("another certificate under the root's name") << "other.pem" << false;
+    QTest::newRow("text under the root's name") << "text.txt" << false;
+    QTest::newRow("two certificates under the root's name") << "two.pem" << false;
+}
+
+// A lookup hashes the file that the thumbprint names and takes it only when
+// the hash agrees; what it finds can still be deleted, links and all.
+void TestStandin::findsOnlyWhatItsNameSays()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, found);
+
+    QVERIFY(addFile(QStringLiteral("root.der"), L"ROOT"));
+    const QString path = storeFolder(QStringLiteral("ROOT")) + '/' + thumbprintOf(QStringLiteral("root")) + ".crt";
+    QVERIFY(QFile::remove(path) && QFile::copy(testData(file), path));
+    QByteArray hash = QByteArray::fromHex(thumbprintOf(QStringLiteral("root")).toLatin1());
+    CRYPT_HASH_BLOB blob{DWORD(hash.size()), reinterpret_cast<BYTE *>(hash.data())};
+    HCERTSTORE store = openStore(L"ROOT");
+    PCCERT_CONTEXT context = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &blob, nullptr);
+    QCOMPARE(context != nullptr, found);
+    if (context) {
+        QVERIFY(CertDeleteCertificateFromStore(context));
+        QCOMPARE(storeEntries(QStringLiteral("ROOT")), QStringList());
+    }
+    CertCloseStore(store, 0);
 }
 
 QTEST_GUILESS_MAIN(TestStandin)

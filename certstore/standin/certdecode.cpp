@@ -51,7 +51,8 @@ std::optional<DecodedCertificate> decodeDer(const unsigned char *data, std::size
     return DecodedCertificate{std::move(x509), std::vector<unsigned char>(data, data + size), encoding};
 }
 
-std::optional<DecodedCertificate> decodePem(const unsigned char *data, std::size_t size)
+// The body of exactly one PEM "CERTIFICATE" block, blanks around it allowed.
+std::optional<std::vector<unsigned char>> pemBody(const unsigned char *data, std::size_t size)
 {
     const unsigned char *start = std::find_if_not(data, data + size, isBlank);
     const std::size_t rest = static_cast<std::size_t>(data + size - start);
@@ -59,7 +60,6 @@ std::optional<DecodedCertificate> decodePem(const unsigned char *data, std::size
         return std::nullopt;
     if (rest > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         return std::nullopt;
-
     BioPtr bio(BIO_new_mem_buf(start, static_cast<int>(rest)));
     if (!bio)
         return std::nullopt;
@@ -69,20 +69,24 @@ std::optional<DecodedCertificate> decodePem(const unsigned char *data, std::size
     long bodySize = 0;
     if (PEM_read_bio(bio.get(), &name, &header, &body, &bodySize) != 1)
         return std::nullopt;
-
-    std::optional<DecodedCertificate> decoded;
+    std::optional<std::vector<unsigned char>> der;
     // A header would mean an encrypted or otherwise wrapped body.
     if (std::strcmp(name, "CERTIFICATE") == 0 && header[0] == '\0' && bodySize > 0)
-        decoded = decodeDer(body, static_cast<std::size_t>(bodySize), Encoding::Pem);
+        der = std::vector<unsigned char>(body, body + bodySize);
     OPENSSL_free(name);
     OPENSSL_free(header);
     OPENSSL_free(body);
-
     char *trailing = nullptr;
     const long trailingSize = BIO_get_mem_data(bio.get(), &trailing);
     if (trailingSize > 0 && !allBlank(reinterpret_cast<unsigned char *>(trailing), static_cast<std::size_t>(trailingSize)))
         return std::nullopt;
-    return decoded;
+    return der;
+}
+
+std::optional<DecodedCertificate> decodePem(const unsigned char *data, std::size_t size)
+{
+    const std::optional<std::vector<unsigned char>> der = pemBody(data, size);
+    return der ? decodeDer(der->data(), der->size(), Encoding::Pem) : std::nullopt;
 }
 
 } // namespace
@@ -95,6 +99,15 @@ std::optional<DecodedCertificate> decodeCertificate(const unsigned char *data, s
     if (data[0] == 0x30)
         return decodeDer(data, size, Encoding::Der);
     return decodePem(data, size);
+}
+
+std::optional<std::vector<unsigned char>> encodedCertificate(const unsigned char *data, std::size_t size)
+{
+    if (!data || size == 0)
+        return std::nullopt;
+    if (data[0] == 0x30)
+        return std::vector<unsigned char>(data, data + size);
+    return pemBody(data, size);
 }
 
 std::vector<unsigned char> sha1(const std::vector<unsigned char> &der)

@@ -21,7 +21,7 @@ enum class Encoding { Der, Pem };
 
 struct DecodedCertificate
 {
-    X509Ptr x509;
+    X509Ptr x509; // null until something needs more than the bytes
     std::vector<unsigned char> der; // the certificate's own encoding, as found
     Encoding encoding;
 };
@@ -30,6 +30,12 @@ struct DecodedCertificate
 // block allowed), and nothing else: no trailing bytes, no second object, no
 // CRL, key or PKCS #7 bundle.
 std::optional<DecodedCertificate> decodeCertificate(const unsigned char *data, std::size_t size);
+
+// The bytes a certificate would be decoded from (DER as it is, or the body of
+// one PEM block), not decoded: enough to tell its thumbprint, for a store's
+// own files, where decoding every one a lookup meets would cost more than
+// the lookup itself.
+std::optional<std::vector<unsigned char>> encodedCertificate(const unsigned char *data, std::size_t size);
 
 // SHA-1 over the DER encoding: 20 bytes (empty if hashing failed), and as 40
 // uppercase hex digits, the name Windows' stores key their entries by.

@@ -392,6 +392,19 @@ CertificateContext *newContext(DecodedCertificate decoded)
     return context;
 }
 
+// A context found in a store carries its bytes only; the decoded certificate
+// (its subject's hash names the links) is made when a write needs it.
+X509 *decodedOf(const CertificateContext *certificate)
+{
+    auto *mutableContext = const_cast<CertificateContext *>(certificate);
+    if (!mutableContext->decoded.x509) {
+        const std::vector<unsigned char> &der = mutableContext->decoded.der;
+        if (std::optional<DecodedCertificate> decoded = Ps::Standin::decodeCertificate(der.data(), der.size()))
+            mutableContext->decoded.x509 = std::move(decoded->x509);
+    }
+    return mutableContext->decoded.x509.get();
+}
+
 } // namespace
 
 BOOL CryptQueryObject(DWORD dwObjectType, const void *pvObject,
@@ -498,7 +511,8 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
     }
 
     const std::string pem = Ps::Standin::pemText(certificate->decoded.der);
-    if (pem.empty() || !addToStore(store->folder, fileName, pem, certificate->decoded.x509.get()))
+    X509 *x509 = decodedOf(certificate);
+    if (pem.empty() || !x509 || !addToStore(store->folder, fileName, pem, x509))
         return FALSE;
 
     if (ppStoreContext) {
@@ -525,11 +539,12 @@ PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD /*dwCertE
     std::vector<unsigned char> bytes;
     if (!readFile(static_cast<Store *>(hCertStore)->folder + "/" + thumbprint + ".crt", bytes))
         return nullptr;
-    std::optional<DecodedCertificate> decoded = Ps::Standin::decodeCertificate(bytes.data(), bytes.size());
+    // Our files were decoded when they were added: a lookup only hashes them.
     // A file renamed by hand to another certificate's thumbprint is not that certificate.
-    if (!decoded || Ps::Standin::thumbprint(decoded->der) != thumbprint)
+    std::optional<std::vector<unsigned char>> der = Ps::Standin::encodedCertificate(bytes.data(), bytes.size());
+    if (!der || Ps::Standin::thumbprint(*der) != thumbprint)
         return nullptr;
-    CertificateContext *context = newContext(std::move(*decoded));
+    CertificateContext *context = newContext(DecodedCertificate{nullptr, std::move(*der), Ps::Standin::Encoding::Pem});
     context->hCertStore = hCertStore;
     return context;
 }
@@ -538,7 +553,7 @@ BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext)
 {
     const auto *certificate = static_cast<const CertificateContext *>(pCertContext);
     const auto *store = certificate ? static_cast<const Store *>(certificate->hCertStore) : nullptr;
-    const bool deleted = store && !store->readOnly
+    const bool deleted = store && !store->readOnly && decodedOf(certificate)
                          && deleteFromStore(store->folder, Ps::Standin::thumbprint(certificate->decoded.der) + ".crt",
                                             certificate->decoded.x509.get(),
                                             Ps::Standin::pemText(certificate->decoded.der));
