@@ -260,13 +260,11 @@ int runVerb(QTextStream &out, Verb verb, bool json)
         InstallObserver quiet;
         results = installCertificates(lists, quiet);
         for (int i = 0; i < results.size(); ++i) {
-            const bool wasThere = i < before.size() && before[i].name == results[i].name
-                                  && before[i].outcome == Outcome::Present;
-            if (wasThere && results[i].outcome == Outcome::Added)
-                results[i].outcome = Outcome::Present;
-            results[i].thumbprint = i < before.size() && before[i].name == results[i].name
-                                        ? before[i].thumbprint
-                                        : bundledThumbprint(results[i].name);
+            CertificateResult &result = results[i];
+            const bool checked = i < before.size() && before[i].name == result.name;
+            if (checked && before[i].outcome == Outcome::Present && result.outcome == Outcome::Added)
+                result.outcome = Outcome::Present;
+            result.thumbprint = checked ? before[i].thumbprint : bundledThumbprint(result.name);
         }
     } else {
         results = removeCertificates(lists);

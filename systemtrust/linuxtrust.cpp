@@ -175,30 +175,32 @@ bool chromePolicyHolds(const QString &path, const QVector<Root> &roots)
     });
 }
 
-// Java's JKS keystores hold trusted certificates as their plain DER bytes;
-// any other keystore is asked through keytool (Debian's default password).
-bool keystoreHolds(const QString &path, const QByteArray &keystore, const Root &root)
+QByteArray sha256Fingerprint(const QByteArray &der)
 {
-    if (keystore.startsWith(QByteArray::fromHex("feedfeed")))
-        return keystore.contains(root.der);
-    QProcess keytool;
-    keytool.start(QStringLiteral("keytool"), {QStringLiteral("-list"), QStringLiteral("-keystore"), path,
-                                             QStringLiteral("-storepass"), QStringLiteral("changeit")});
-    if (!keytool.waitForFinished(60000))
-        return false;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (EVP_Digest(root.der.constData(), std::size_t(root.der.size()), digest, &size, EVP_sha256(), nullptr) != 1)
-        return false;
-    const QByteArray fingerprint = QByteArray(reinterpret_cast<const char *>(digest), int(size)).toHex(':').toUpper();
-    return keytool.readAllStandardOutput().contains(fingerprint);
+    if (EVP_Digest(der.constData(), std::size_t(der.size()), digest, &size, EVP_sha256(), nullptr) != 1)
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char *>(digest), int(size)).toHex(':').toUpper();
 }
 
+// How many of the roots the keystore holds. Java's JKS keystores hold trusted
+// certificates as their plain DER bytes; any other keystore is listed once
+// through keytool (Debian's default password) and matched by fingerprint.
 int keystoreCount(const QString &path, const QVector<Root> &roots)
 {
-    const QByteArray keystore = readAll(path);
-    return int(std::count_if(roots.cbegin(), roots.cend(),
-                             [&](const Root &root) { return keystoreHolds(path, keystore, root); }));
+    QByteArray listing = readAll(path);
+    const bool jks = listing.startsWith(QByteArray::fromHex("feedfeed"));
+    if (!jks) {
+        QProcess keytool;
+        keytool.start(QStringLiteral("keytool"), {QStringLiteral("-list"), QStringLiteral("-keystore"), path,
+                                                 QStringLiteral("-storepass"), QStringLiteral("changeit")});
+        listing = keytool.waitForFinished(60000) ? keytool.readAllStandardOutput() : QByteArray();
+    }
+    return int(std::count_if(roots.cbegin(), roots.cend(), [&](const Root &root) {
+        const QByteArray wanted = jks ? root.der : sha256Fingerprint(root.der);
+        return !wanted.isEmpty() && listing.contains(wanted);
+    }));
 }
 
 bool present(const QDir &root, const TrustTarget &target)

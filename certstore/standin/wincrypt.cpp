@@ -31,7 +31,9 @@ constexpr DWORD sha1Size = 20;
 
 struct CertificateContext : CERT_CONTEXT
 {
-    DecodedCertificate decoded;
+    // A context found in a store carries its bytes only; the decoded
+    // certificate is filled in when a write needs it.
+    mutable DecodedCertificate decoded;
 };
 
 struct Store
@@ -392,17 +394,15 @@ CertificateContext *newContext(DecodedCertificate decoded)
     return context;
 }
 
-// A context found in a store carries its bytes only; the decoded certificate
-// (its subject's hash names the links) is made when a write needs it.
+// The subject's hash names a certificate's links: decoded on first need.
 X509 *decodedOf(const CertificateContext *certificate)
 {
-    auto *mutableContext = const_cast<CertificateContext *>(certificate);
-    if (!mutableContext->decoded.x509) {
-        const std::vector<unsigned char> &der = mutableContext->decoded.der;
-        if (std::optional<DecodedCertificate> decoded = Ps::Standin::decodeCertificate(der.data(), der.size()))
-            mutableContext->decoded.x509 = std::move(decoded->x509);
+    DecodedCertificate &decoded = certificate->decoded;
+    if (!decoded.x509) {
+        if (std::optional<DecodedCertificate> full = Ps::Standin::decodeCertificate(decoded.der.data(), decoded.der.size()))
+            decoded.x509 = std::move(full->x509);
     }
-    return mutableContext->decoded.x509.get();
+    return decoded.x509.get();
 }
 
 } // namespace
@@ -515,10 +515,8 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
     if (pem.empty() || !x509 || !addToStore(store->folder, fileName, pem, x509))
         return FALSE;
 
-    if (ppStoreContext) {
-        const unsigned char *der = certificate->decoded.der.data();
-        *ppStoreContext = newContext(*Ps::Standin::decodeCertificate(der, certificate->decoded.der.size()));
-    }
+    if (ppStoreContext)
+        *ppStoreContext = newContext(DecodedCertificate{nullptr, certificate->decoded.der, certificate->decoded.encoding});
     return TRUE;
 }
 

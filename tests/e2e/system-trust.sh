@@ -24,16 +24,11 @@ for client in curl python3 java firefox-esr chromium keytool; do
 done
 
 keys=$scratch/trust-test
-rm -rf "$keys" && mkdir -p "$keys/bundle/Cert" "$keys/bundle/Json" "$keys/bundle/Images"
+rm -rf "$keys" && mkdir -p "$keys"
 cd "$keys"
 "$source_dir/tests/data/make-testdata.sh" "$keys" > /dev/null
-cp root.der bundle/Cert/Test_Root.cer
-cp inter.der bundle/Cert/Test_Int.crt
-printf '{\r\n  "rootCerts": ["Test_Root.cer"],\r\n  "interimCerts": ["Test_Int.crt"]\r\n}\r\n' > bundle/Json/Settings.json
-cp "$source_dir/resources/Images/vyr.ico" bundle/Images/
-printf '<RCC><qresource prefix="/">%s</qresource></RCC>\n' \
-    "<file>Cert/Test_Root.cer</file><file>Cert/Test_Int.crt</file><file>Json/Settings.json</file><file>Images/vyr.ico</file>" \
-    > bundle/vyr.qrc
+. "$here/bundle.sh"
+make_bundle "$keys/bundle" root.pem inter.pem
 
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVYR_SYSTEM_TRUST=ON \
     -DVYR_STORE_ROOT="$scratch/trust-stores" -DVYR_BUNDLE_QRC="$keys/bundle/vyr.qrc" > /dev/null

@@ -13,15 +13,9 @@ export WINEDEBUG=-all WINEPREFIX=$scratch/prefix DISPLAY=
 fail() { echo "FAIL: $*" >&2; exit 1; }
 openssl verify -CApath /etc/ssl/certs "$signing/root.pem" > /dev/null 2>&1 && fail "the throwaway root is in this machine's trust"
 
-rm -rf "$scratch" && mkdir -p "$scratch/bundle/Cert" "$scratch/bundle/Json" "$scratch/bundle/Images"
-openssl x509 -in "$signing/root.pem" -outform DER -out "$scratch/bundle/Cert/Signing_Root.cer"
-openssl x509 -in "$signing/inter.pem" -outform DER -out "$scratch/bundle/Cert/Signing_Int.crt"
-printf '{\r\n  "rootCerts": ["Signing_Root.cer"],\r\n  "interimCerts": ["Signing_Int.crt"]\r\n}\r\n' \
-    > "$scratch/bundle/Json/Settings.json"
-cp "$source_dir/resources/Images/vyr.ico" "$scratch/bundle/Images/"
-printf '<RCC><qresource prefix="/">%s</qresource></RCC>\n' \
-    "<file>Cert/Signing_Root.cer</file><file>Cert/Signing_Int.crt</file><file>Json/Settings.json</file><file>Images/vyr.ico</file>" \
-    > "$scratch/bundle/vyr.qrc"
+rm -rf "$scratch" && mkdir -p "$scratch"
+. "$source_dir/tests/e2e/bundle.sh"
+make_bundle "$scratch/bundle" "$signing/root.pem" "$signing/inter.pem"
 
 qt=$("$source_dir/scripts/build-qt-windows.sh")
 cmake -S "$source_dir" -B "$scratch/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -12,6 +12,7 @@ wine=${WINE:-wine64}
 export WINEDEBUG=-all WINEPREFIX=$scratch/prefix DISPLAY=
 fail() { echo "FAIL: $*" >&2; exit 1; }
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../e2e/bundle.sh"
 rm -rf "$scratch" && mkdir -p "$scratch"
 "$wine" wineboot --init > /dev/null 2>&1 || fail "no Wine prefix"
 installed="$WINEPREFIX/drive_c/Program Files/Vyr"
@@ -37,12 +38,7 @@ registered() {
 products() { registered | grep -c .; }
 version() { registered | head -n 1; }
 
-expected=$(for cert in "$certs"/*; do
-    thumbprint=$(openssl x509 -inform DER -in "$cert" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
-    [ "$(openssl x509 -inform DER -in "$cert" -noout -subject | sed 's/^subject=//')" = \
-      "$(openssl x509 -inform DER -in "$cert" -noout -issuer | sed 's/^issuer=//')" ] && echo "ROOT $thumbprint" \
-      || echo "CA $thumbprint"
-done | sort)
+expected=$(expected_stores "$certs")
 before=$(stores)
 with_nine=$(printf '%s\n%s\n' "$before" "$expected" | sort -u)
 

@@ -10,18 +10,14 @@ exe=$1 probe=$2 certs=$3 shot=${4:-}
 wine=${WINE:-wine64}
 export WINEDEBUG=-all
 . "$(dirname "$0")/../e2e/x11.sh"
+. "$(dirname "$0")/../e2e/bundle.sh"
 start_xvfb || exit 1
 trap stop_xvfb EXIT
 scratch=$(mktemp -d)
 stores() { "$wine" "$probe" stores | tr -d '\r' | sort; }
 
-# What the click must add, from the bundled files: self-signed ones to ROOT.
-expected=$(for cert in "$certs"/*; do
-    thumbprint=$(openssl x509 -inform DER -in "$cert" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
-    [ "$(openssl x509 -inform DER -in "$cert" -noout -subject | sed 's/^subject=//')" = \
-      "$(openssl x509 -inform DER -in "$cert" -noout -issuer | sed 's/^issuer=//')" ] && echo "ROOT $thumbprint" \
-      || echo "CA $thumbprint"
-done | sort)
+# What the click must add, from the bundled files.
+expected=$(expected_stores "$certs")
 
 "$wine" "$exe" --remove > /dev/null 2>&1 # what an earlier run in this prefix left
 before=$(stores)
