@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The real Windows program under Wine, on Xvfb: its window (client size, the
-# bundled icon), a real click on "Instalare", the local machine's stores read back by
+# bundled icon, the captions in Windows' dialog font ending before their
+# progress labels), a real click on "Instalare", the local machine's stores read back by
 # a probe (the four roots in ROOT, the five intermediates in CA, nothing else
 # added), a second click that changes nothing, "Ieșire" with exit code 0; then
 # the verbs through the same .exe, with their exit codes.
@@ -20,6 +21,18 @@ stores() { "$wine" "$probe" stores | tr -d '\r' | sort; }
 expected=$(expected_stores "$certs")
 
 "$wine" "$exe" --remove > /dev/null 2>&1 # what an earlier run in this prefix left
+
+# The dialog font every widget takes, Tahoma at 8 pt, and each caption's width
+# in it; the captions start at x=20 of the client area.
+fits() { # <caption> <x where its progress label starts>
+    local measured width
+    measured=$("$wine" "$probe" font "$1" | tr -d '\r')
+    grep -qx "font Tahoma 11" <<< "$measured" || fail "the dialog font is not Tahoma at 8 pt: $measured"
+    width=$(awk '$1 == "width" { print $2 }' <<< "$measured")
+    [ $((20 + width)) -lt "$2" ] || fail "\"$1\" is $width px wide: it runs into its progress label at x=$2"
+}
+fits "Instalare Certificate Root:" 150
+fits "Instalare Certificate Intermediare:" 190
 before=$(stores)
 "$wine" "$exe" &
 APP_PID=$!
@@ -60,4 +73,4 @@ grep -q "^9 of 9 certificates in their stores" "$scratch/out" || fail "--install
 [ "$(verb --check)" = 0 ] || fail "--check after --install: $(cat "$scratch/out")"
 [ "$(verb --bogus)" = 2 ] || fail "a usage error did not exit 2"
 rm -rf "$scratch"
-echo "window 510x340 with icon, 4 roots and 5 intermediates added by a click, second click alike, exit 0; verbs 0/0/1/0/0/2"
+echo "window 510x340 with icon, captions before their counts in Tahoma, 4 roots and 5 intermediates added by a click, second click alike, exit 0; verbs 0/0/1/0/0/2"

@@ -5,11 +5,15 @@
 //                                 on the screen
 //   window_probe stores           every certificate of the local machine's ROOT
 //                                 and CA stores: "<store> <SHA-1 thumbprint>"
+//   window_probe font <text>...   the dialog font Qt gives every widget:
+//                                 "font <face> <pixels>", then per text
+//                                 "width <pixels> <text>"
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -57,6 +61,50 @@ int stores()
     return 0;
 }
 
+// The font Qt's Windows platform takes as every widget's: the stock GUI
+// font, with "MS Shell Dlg" read as "MS Shell Dlg 2". Widths are the font's
+// own advances, each rounded to a pixel, as Windows lays out a hinted font;
+// Wine's GDI would instead measure its own unhinted Tahoma through FreeType's
+// autohinter, which widens every round letter by a pixel at this size.
+int font(int count, char *texts[])
+{
+    LOGFONTW dialog;
+    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof dialog, &dialog);
+    if (std::wcscmp(dialog.lfFaceName, L"MS Shell Dlg") == 0)
+        std::wcscpy(dialog.lfFaceName, L"MS Shell Dlg 2");
+    const int pixels = dialog.lfHeight < 0 ? -dialog.lfHeight : dialog.lfHeight;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HFONT sized = CreateFontIndirectW(&dialog);
+    HGDIOBJ previous = SelectObject(dc, sized);
+    // The metrics carry the names behind them; the family is the face GDI
+    // really chose, where GetTextFace would answer the substitute's name.
+    alignas(OUTLINETEXTMETRICW) char buffer[4096];
+    auto &metrics = *reinterpret_cast<OUTLINETEXTMETRICW *>(buffer);
+    if (!GetOutlineTextMetricsW(dc, sizeof buffer, &metrics))
+        return 1;
+    const auto *face = reinterpret_cast<const wchar_t *>(buffer + reinterpret_cast<UINT_PTR>(metrics.otmpFamilyName));
+    LOGFONTW design = dialog;
+    design.lfHeight = -static_cast<LONG>(metrics.otmEMSquare);
+    HFONT unscaled = CreateFontIndirectW(&design);
+    SelectObject(dc, unscaled);
+    std::printf("font %ls %d\n", face, pixels);
+    for (int i = 0; i < count; ++i) {
+        long width = 0;
+        for (const char *c = texts[i]; *c; ++c) {
+            ABC abc;
+            if (!GetCharABCWidthsW(dc, static_cast<unsigned char>(*c), static_cast<unsigned char>(*c), &abc))
+                return 1;
+            width += MulDiv(abc.abcA + static_cast<int>(abc.abcB) + abc.abcC, pixels, metrics.otmEMSquare);
+        }
+        std::printf("width %ld %s\n", width, texts[i]);
+    }
+    SelectObject(dc, previous);
+    DeleteObject(unscaled);
+    DeleteObject(sized);
+    DeleteDC(dc);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -65,6 +113,8 @@ int main(int argc, char *argv[])
         return window(argv[2]);
     if (argc == 2 && std::strcmp(argv[1], "stores") == 0)
         return stores();
-    std::fprintf(stderr, "usage: window_probe window <title> | stores\n");
+    if (argc >= 2 && std::strcmp(argv[1], "font") == 0)
+        return font(argc - 2, argv + 2);
+    std::fprintf(stderr, "usage: window_probe window <title> | stores | font <text>...\n");
     return 2;
 }
