@@ -15,9 +15,8 @@ fonts=/usr/share/wine/fonts
 [ -f "$fonts/tahoma.ttf" ] || { echo "no $fonts/tahoma.ttf: install fonts-wine" >&2; exit 1; }
 cp "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
-# Windows smooths fonts with ClearType by default; Wine does not, and Qt's
-# glyph cache, expecting smoothed glyphs, drops thin strokes of the larger
-# status line.
+# Windows smooths fonts with ClearType by default; Wine does not, and without
+# it Qt draws the larger status line with some of its strokes missing.
 desktop='HKCU\Control Panel\Desktop'
 "$wine" reg add "$desktop" /v FontSmoothing /t REG_SZ /d 2 /f > /dev/null
 "$wine" reg add "$desktop" /v FontSmoothingType /t REG_DWORD /d 2 /f > /dev/null

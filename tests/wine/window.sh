@@ -22,17 +22,19 @@ expected=$(expected_stores "$certs")
 
 "$wine" "$exe" --remove > /dev/null 2>&1 # what an earlier run in this prefix left
 
-# The dialog font every widget takes, Tahoma at 8 pt, and each caption's width
-# in it; the captions start at x=20 of the client area.
-fits() { # <caption> <x where its progress label starts>
+# The dialog font every widget takes, Tahoma at 8 pt, and each text's width in
+# it: a caption must end before its progress label, a count within its label.
+fits() { # <text> <x where it starts> <x it must end before>
     local measured width
     measured=$("$wine" "$probe" font "$1" | tr -d '\r')
     grep -qx "font Tahoma 11" <<< "$measured" || fail "the dialog font is not Tahoma at 8 pt: $measured"
     width=$(awk '$1 == "width" { print $2 }' <<< "$measured")
-    [ $((20 + width)) -lt "$2" ] || fail "\"$1\" is $width px wide: it runs into its progress label at x=$2"
+    [ $(($2 + width)) -lt "$3" ] || fail "\"$1\" is $width px wide: from x=$2 it runs past x=$3"
 }
-fits "Instalare Certificate Root:" 150
-fits "Instalare Certificate Intermediare:" 190
+fits "Instalare Certificate Root:" 20 150
+fits "Instalare Certificate Intermediare:" 20 190
+fits "4 din 4. Succes - 4" 150 252
+fits "5 din 5. Succes - 5" 190 292
 before=$(stores)
 "$wine" "$exe" &
 APP_PID=$!
