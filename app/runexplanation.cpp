@@ -100,7 +100,10 @@ QString trustMessage(const TrustOutcome &outcome)
     const QString message = trustKindMessage(outcome);
     if (outcome.unreached.isEmpty())
         return message;
-    return message + QString::fromUtf8(u8" Nu au putut fi atinse: %1.").arg(outcome.unreached.join(QStringLiteral("; ")));
+    QStringList targets;
+    for (const UnreachedTarget &target : outcome.unreached)
+        targets.append(target.id + QStringLiteral(": ") + target.why);
+    return message + QString::fromUtf8(u8" Nu au putut fi atinse: %1.").arg(targets.join(QStringLiteral("; ")));
 }
 
 } // namespace Ps

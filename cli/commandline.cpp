@@ -130,13 +130,6 @@ struct TrustedRoot
     bool held;
 };
 
-// "<target>: <why>" as the target and the reason.
-std::pair<QString, QString> unreachedTarget(const QString &unreached)
-{
-    const int colon = unreached.indexOf(QLatin1String(": "));
-    return {unreached.left(colon), unreached.mid(colon + 2)};
-}
-
 void printLines(QTextStream &out, const QVector<CertificateResult> &results, Verb verb,
                 const std::optional<TrustOutcome> &trusted, const QVector<TrustedRoot> &trustedRoots,
                 const QVector<TrustTargetState> &targets)
@@ -159,10 +152,8 @@ void printLines(QTextStream &out, const QVector<CertificateResult> &results, Ver
     }
     if (trusted) {
         text += QStringLiteral("system trust: ") + trustText(*trusted) + QLatin1Char('\n');
-        for (const QString &unreached : trusted->unreached) {
-            const auto [target, why] = unreachedTarget(unreached);
-            text += QStringLiteral("trust target %1 failed: %2\n").arg(target, why);
-        }
+        for (const UnreachedTarget &target : trusted->unreached)
+            text += QStringLiteral("trust target %1 failed: %2\n").arg(target.id, target.why);
     }
     out << text << summary(results, verb) << '\n';
 }
@@ -188,10 +179,8 @@ void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb
     if (trusted) {
         document.insert(QStringLiteral("system_trust"), trustText(*trusted));
         QJsonObject unreached;
-        for (const QString &line : trusted->unreached) {
-            const auto [target, why] = unreachedTarget(line);
-            unreached.insert(target, why);
-        }
+        for (const UnreachedTarget &target : trusted->unreached)
+            unreached.insert(target.id, target.why);
         if (!unreached.isEmpty())
             document.insert(QStringLiteral("trust_targets_failed"), unreached);
     }

@@ -108,14 +108,24 @@ Write writeIfDifferent(const QString &path, const QByteArray &bytes)
 // Firefox takes its security devices as {"Add": {name: path}, "Delete": [...]},
 // or, in its older form, as names mapped to paths directly; ours goes in
 // whichever form the file already uses. Only our entry is ever touched.
+bool isListForm(const QJsonObject &devices)
+{
+    return devices.isEmpty() || devices.contains(QStringLiteral("Add")) || devices.contains(QStringLiteral("Delete"));
+}
+
+// The devices Firefox is to add, in either form.
+QJsonObject addedDevices(const QJsonObject &devices)
+{
+    return isListForm(devices) ? devices.value(QStringLiteral("Add")).toObject() : devices;
+}
+
 enum class Merge { Unchanged, Changed };
 Merge mergeFirefoxDevice(QJsonObject &document, const QString *module)
 {
     QJsonObject policies = document.value(QStringLiteral("policies")).toObject();
     QJsonObject devices = policies.value(QStringLiteral("SecurityDevices")).toObject();
-    const bool listForm = devices.isEmpty() || devices.contains(QStringLiteral("Add"))
-                          || devices.contains(QStringLiteral("Delete"));
-    QJsonObject added = listForm ? devices.value(QStringLiteral("Add")).toObject() : devices;
+    const bool listForm = isListForm(devices);
+    QJsonObject added = addedDevices(devices);
     if (module ? added.value(firefoxDevice) == QJsonValue(*module) : !added.contains(firefoxDevice))
         return Merge::Unchanged;
     if (module)
@@ -218,7 +228,7 @@ struct RefreshPlan
     bool removal = false;
     QVector<Root> roots;
     QStringList linkedAs; // each root's name where the family's refresh links it, for Java's hook
-    QStringList unreached;
+    QVector<UnreachedTarget> unreached;
 };
 
 TrustOutcome runProcess(const RefreshPlan &plan, const QString &program, const QStringList &arguments,
@@ -266,11 +276,10 @@ void settleKeystore(const RefreshPlan &plan, const TrustTarget &java, TrustOutco
     const int held = keystoreCount(keystore, plan.roots);
     if (held == wanted)
         return;
-    outcome.unreached.append(plan.removal
-                                 ? QStringLiteral("java: /%1 still holds %2 of the roots").arg(java.file).arg(held)
-                                 : QStringLiteral("java: /%1 lacks %2 of the roots (is dpkg busy?)")
-                                       .arg(java.file)
-                                       .arg(wanted - held));
+    outcome.unreached.append({java.id, plan.removal ? QStringLiteral("/%1 still holds %2 of the roots").arg(java.file).arg(held)
+                                                    : QStringLiteral("/%1 lacks %2 of the roots (is dpkg busy?)")
+                                                          .arg(java.file)
+                                                          .arg(wanted - held)});
 }
 
 TrustOutcome runRefresh(const RefreshPlan &plan)
@@ -421,23 +430,23 @@ private:
                                              [this](const QString &file) { return QFileInfo::exists(root.filePath(file)); });
             const QString modulePath = module == p11KitTrustModules.cend() ? QString() : QLatin1Char('/') + *module;
             if (!policies) {
-                plan.unreached.append(target.id + QStringLiteral(": ") + why);
+                plan.unreached.append({target.id, why});
             } else if (!removal && modulePath.isEmpty()) {
-                plan.unreached.append(target.id + QStringLiteral(": p11-kit-trust.so is missing (p11-kit-modules)"));
+                plan.unreached.append({target.id, QStringLiteral("p11-kit-trust.so is missing (p11-kit-modules)")});
             } else if (mergeFirefoxDevice(*policies, removal ? nullptr : &modulePath) == Merge::Changed) {
                 // Nothing but an empty policies object left: the file was only ours.
                 const bool empty = policies->size() == 1 && policies->value(QStringLiteral("policies")).toObject().isEmpty();
                 const bool ok = removal && empty ? QFile::remove(path)
                                                  : writeIfDifferent(path, QJsonDocument(*policies).toJson()) != Write::Failed;
                 if (!ok)
-                    plan.unreached.append(target.id + QStringLiteral(": %1 could not be written").arg(shown));
+                    plan.unreached.append({target.id, QStringLiteral("%1 could not be written").arg(shown)});
             }
             break;
         }
         case TrustTarget::ChromePolicy:
             if (removal ? QFileInfo::exists(path) && !QFile::remove(path)
                         : writeIfDifferent(path, chromePolicy(plan.roots)) == Write::Failed)
-                plan.unreached.append(target.id + QStringLiteral(": %1 could not be written").arg(shown));
+                plan.unreached.append({target.id, QStringLiteral("%1 could not be written").arg(shown)});
             break;
         case TrustTarget::JavaKeystore:
             return; // fed by the refresh, then settled
@@ -460,8 +469,7 @@ private:
             const std::optional<QJsonObject> policies = readPolicies(path, QString(), why);
             const QJsonObject devices =
                 policies.value_or(QJsonObject()).value(QStringLiteral("policies")).toObject().value(QStringLiteral("SecurityDevices")).toObject();
-            return devices.value(QStringLiteral("Add")).toObject().contains(firefoxDevice)
-                   || devices.contains(firefoxDevice);
+            return addedDevices(devices).contains(firefoxDevice);
         }
         case TrustTarget::ChromePolicy:
             return QFileInfo::exists(path) && chromePolicyHolds(path, roots);

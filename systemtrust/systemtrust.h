@@ -12,6 +12,14 @@
 namespace Ps {
 
 // What became of an update of the system's own trust.
+// A place beyond the trust source (a browser's policy, Java's keystore) that
+// did not take a change, and why.
+struct UnreachedTarget
+{
+    QString id; // as in TrustTargetState
+    QString why;
+};
+
 struct TrustOutcome
 {
     enum Kind {
@@ -27,10 +35,8 @@ struct TrustOutcome
     int exitCode = 0;
     QString family;
     QString tool;
-    // The places beyond the trust source (a browser's policy, Java's
-    // keystore) that did not take the change, one "<target>: <why>" each;
-    // the others went ahead.
-    QStringList unreached;
+    // The targets that did not take the change; the others went ahead.
+    QVector<UnreachedTarget> unreached;
 };
 
 // One place on this machine that the roots must reach, as --check reports it.

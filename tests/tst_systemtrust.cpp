@@ -224,7 +224,10 @@ void TestSystemTrust::mergesFirefoxPolicy()
     const std::unique_ptr<Ps::SystemTrust> trust = Ps::makeLinuxTrust(root, true);
 
     const Ps::TrustOutcome outcome = trust->place({testFile("root.der")});
-    const QString joined = outcome.unreached.join('\n');
+    QStringList lines;
+    for (const Ps::UnreachedTarget &target : outcome.unreached)
+        lines.append(target.id + QStringLiteral(": ") + target.why);
+    const QString joined = lines.join('\n');
     QVERIFY2(unreached.isEmpty() ? joined.isEmpty() : joined.startsWith(unreached), qPrintable(joined));
     QFile file(path);
     if (placed == QLatin1String("-")) {
