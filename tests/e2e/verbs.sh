@@ -74,8 +74,14 @@ concurrent)
             "$app" --install > "$scratch/concurrent.$i" 2>&1 &
             pids+=($!)
         done
+        # Every run is waited for before any verdict, so that a failing one
+        # leaves no run behind to write into the next case's stores.
+        codes=()
+        for pid in "${pids[@]}"; do
+            wait "$pid" && codes+=(0) || codes+=($?)
+        done
         for i in $(seq "$n"); do
-            wait "${pids[$((i - 1))]}" || fail "run $i of $n exited $?: $(cat "$scratch/concurrent.$i")"
+            [ "${codes[$((i - 1))]}" = 0 ] || fail "run $i of $n exited ${codes[$((i - 1))]}: $(cat "$scratch/concurrent.$i")"
             [ "$(grep -cE ' (added|present)$' "$scratch/concurrent.$i")" = 9 ] \
                 || fail "run $i of $n: $(cat "$scratch/concurrent.$i")"
         done
