@@ -16,7 +16,7 @@ git ls-files -co --exclude-standard -z | grep -zv '^build' | xargs -0 tar -cf - 
 # lintian unpacks what it checks and would rather not do that as root: as
 # root, it reads a copy as nobody.
 if [ "$(id -u)" = 0 ]; then
-    lint=$(mktemp -d)
+    lint=$(mktemp -d /tmp/vyr-lint.XXXXXX)  # where nobody can reach it
     trap 'rm -rf "$lint"' EXIT
     cp "$out"/*.changes "$out"/*.buildinfo "$out"/*.deb "$lint"
     chown -R nobody: "$lint"
