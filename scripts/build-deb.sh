@@ -15,14 +15,13 @@ git ls-files -co --exclude-standard -z | grep -zv '^build' | xargs -0 tar -cf - 
 # Any error or warning fails the build; the overrides in debian/ say why.
 # lintian unpacks what it checks and would rather not do that as root: as
 # root, it reads a copy as nobody.
+lint=$out as=()
 if [ "$(id -u)" = 0 ]; then
     lint=$(mktemp -d /tmp/vyr-lint.XXXXXX)  # where nobody can reach it
     trap 'rm -rf "$lint"' EXIT
     cp "$out"/*.changes "$out"/*.buildinfo "$out"/*.deb "$lint"
     chown -R nobody: "$lint"
-    (cd "$lint" && setpriv --reuid=nobody --regid=nogroup --clear-groups \
-        env HOME="$lint" TMPDIR="$lint" lintian --fail-on error,warning ./*.changes >&2)
-else
-    lintian --fail-on error,warning "$out"/*.changes >&2
+    as=(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$lint" TMPDIR="$lint")
 fi
+(cd "$lint" && "${as[@]}" lintian --fail-on error,warning ./*.changes >&2)
 ls "$out"/*.deb
