@@ -11,7 +11,6 @@
 
 namespace Ps {
 
-// What became of an update of the system's own trust.
 // A place beyond the trust source (a browser's policy, Java's keystore) that
 // did not take a change, and why.
 struct UnreachedTarget
@@ -20,6 +19,7 @@ struct UnreachedTarget
     QString why;
 };
 
+// What became of an update of the system's own trust.
 struct TrustOutcome
 {
     enum Kind {
