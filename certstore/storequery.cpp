@@ -53,44 +53,52 @@ CertificatePtr findByHash(HCERTSTORE store, std::vector<BYTE> &hash)
                                                      CERT_FIND_SHA1_HASH, &blob, nullptr));
 }
 
-// Decodes the bytes and opens the store; answer.result is left at Found when
-// both worked.
-StorePtr prepare(const void *data, std::size_t size, const wchar_t *storeName, DWORD openFlags,
-                 std::vector<BYTE> &hash, QueryAnswer &answer)
+bool hashOf(const void *data, std::size_t size, std::vector<BYTE> &hash)
 {
-    answer = {QueryResult::Found, std::string()};
     const CertificatePtr certificate = decode(data, size);
-    if (!certificate || !sha1Of(certificate.get(), hash)) {
-        answer.result = QueryResult::NotACertificate;
-        return StorePtr();
-    }
-    answer.thumbprint = hex(hash);
-    StorePtr store = openLocalMachineStore(storeName, openFlags);
-    if (!store)
-        answer.result = QueryResult::StoreUnavailable;
-    return store;
+    return certificate && sha1Of(certificate.get(), hash);
 }
 
-} // namespace
-
-QueryAnswer findCertificateInStore(const void *data, std::size_t size, const wchar_t *storeName)
+bool hashOf(const std::string &thumbprint, std::vector<BYTE> &hash)
 {
-    QueryAnswer answer;
-    std::vector<BYTE> hash;
-    const StorePtr store = prepare(data, size, storeName, CERT_STORE_READONLY_FLAG, hash, answer);
-    if (store && !findByHash(handle(store), hash))
+    const auto nibble = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    if (thumbprint.size() != 2 * sha1Size)
+        return false;
+    hash.assign(sha1Size, 0);
+    for (DWORD i = 0; i < sha1Size; ++i) {
+        const int high = nibble(thumbprint[2 * i]), low = nibble(thumbprint[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        hash[i] = static_cast<BYTE>(high << 4 | low);
+    }
+    return true;
+}
+
+QueryAnswer find(bool known, const wchar_t *storeName, std::vector<BYTE> &hash)
+{
+    if (!known)
+        return {QueryResult::NotACertificate, std::string()};
+    QueryAnswer answer{QueryResult::Found, hex(hash)};
+    const StorePtr store = openLocalMachineStore(storeName, CERT_STORE_READONLY_FLAG);
+    if (!store)
+        answer.result = QueryResult::StoreUnavailable;
+    else if (!findByHash(handle(store), hash))
         answer.result = QueryResult::NotFound;
     return answer;
 }
 
-QueryAnswer deleteCertificateFromStore(const void *data, std::size_t size, const wchar_t *storeName)
+QueryAnswer remove(bool known, const wchar_t *storeName, std::vector<BYTE> &hash)
 {
-    QueryAnswer answer;
-    std::vector<BYTE> hash;
-    const StorePtr store = prepare(data, size, storeName, 0, hash, answer);
-    if (!store)
+    if (!known)
+        return {QueryResult::NotACertificate, std::string()};
+    QueryAnswer answer{QueryResult::NotFound, hex(hash)};
+    const StorePtr store = openLocalMachineStore(storeName, 0);
+    if (!store) {
+        answer.result = QueryResult::StoreUnavailable;
         return answer;
-    answer.result = QueryResult::NotFound;
+    }
     for (int copy = 0; copy < maxCopies; ++copy) {
         CertificatePtr found = findByHash(handle(store), hash);
         // Wine's registry stores keep deletions until told to commit them,
@@ -113,11 +121,36 @@ QueryAnswer deleteCertificateFromStore(const void *data, std::size_t size, const
     return answer;
 }
 
+} // namespace
+
+QueryAnswer findCertificateInStore(const void *data, std::size_t size, const wchar_t *storeName)
+{
+    std::vector<BYTE> hash;
+    return find(hashOf(data, size, hash), storeName, hash);
+}
+
+QueryAnswer deleteCertificateFromStore(const void *data, std::size_t size, const wchar_t *storeName)
+{
+    std::vector<BYTE> hash;
+    return remove(hashOf(data, size, hash), storeName, hash);
+}
+
+QueryAnswer findThumbprintInStore(const std::string &thumbprint, const wchar_t *storeName)
+{
+    std::vector<BYTE> hash;
+    return find(hashOf(thumbprint, hash), storeName, hash);
+}
+
+QueryAnswer deleteThumbprintFromStore(const std::string &thumbprint, const wchar_t *storeName)
+{
+    std::vector<BYTE> hash;
+    return remove(hashOf(thumbprint, hash), storeName, hash);
+}
+
 std::string certificateThumbprint(const void *data, std::size_t size)
 {
     std::vector<BYTE> hash;
-    const CertificatePtr certificate = decode(data, size);
-    return certificate && sha1Of(certificate.get(), hash) ? hex(hash) : std::string();
+    return hashOf(data, size, hash) ? hex(hash) : std::string();
 }
 
 bool canOpenStoreForWriting(const wchar_t *storeName)

@@ -27,6 +27,11 @@ QueryAnswer findCertificateInStore(const void *data, std::size_t size, const wch
 // Deletes every copy of that certificate, by thumbprint, and nothing else.
 QueryAnswer deleteCertificateFromStore(const void *data, std::size_t size, const wchar_t *storeName);
 
+// The same two for a certificate known by its SHA-1 thumbprint (40 hex
+// digits), without its bytes; a malformed thumbprint is NotACertificate.
+QueryAnswer findThumbprintInStore(const std::string &thumbprint, const wchar_t *storeName);
+QueryAnswer deleteThumbprintFromStore(const std::string &thumbprint, const wchar_t *storeName);
+
 // The SHA-1 thumbprint of the certificate encoded in data, or an empty string.
 std::string certificateThumbprint(const void *data, std::size_t size);
 

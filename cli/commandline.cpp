@@ -123,6 +123,31 @@ QString trustText(const TrustOutcome &outcome)
     return QStringLiteral("failed: /%1 exited with code %2").arg(outcome.tool).arg(outcome.exitCode);
 }
 
+// Whole days until the certificate stops being valid; negative once it has.
+qint64 daysLeft(const QDateTime &notAfter)
+{
+    const qint64 seconds = QDateTime::currentDateTimeUtc().secsTo(notAfter);
+    return seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+}
+
+// A certificate close to its end is said on standard error, where a
+// deployment engine shows it as a warning; the exit code stays as it was.
+constexpr qint64 expiryWarningDays = 30;
+
+void warnOfExpiry(QTextStream &err, const QVector<CertificateResult> &results)
+{
+    for (const CertificateResult &result : results) {
+        if (!result.notAfter.isValid())
+            continue;
+        const qint64 days = daysLeft(result.notAfter);
+        const QString date = result.notAfter.date().toString(Qt::ISODate);
+        if (days < 0)
+            err << result.name << " expired on " << date << ": " << -days << " days ago\n";
+        else if (days <= expiryWarningDays)
+            err << result.name << " expires on " << date << ": " << days << " days left\n";
+    }
+}
+
 // Per bundled root, for --check: whether the system trust holds it too.
 struct TrustedRoot
 {
@@ -170,6 +195,10 @@ void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb
                           {QStringLiteral("result"), resultWord(result.outcome)}};
         if (isFailure(result.outcome))
             entry.insert(QStringLiteral("reason"), reason(result.outcome, verb));
+        if (result.notAfter.isValid()) {
+            entry.insert(QStringLiteral("not_after"), result.notAfter.toString(Qt::ISODate));
+            entry.insert(QStringLiteral("days_left"), daysLeft(result.notAfter));
+        }
         certificates.append(entry);
     }
     QJsonObject document{{QStringLiteral("verb"), verbName(verb)},
@@ -205,7 +234,7 @@ QVector<CertificateResult> unwritable(const CertificateLists &lists)
     QVector<CertificateResult> results;
     for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
         for (const QString &name : lists.of(list))
-            results.append({list, name, bundledThumbprint(name), Outcome::StoreUnavailable});
+            results.append({list, name, bundledThumbprint(name), Outcome::StoreUnavailable, QDateTime()});
     }
     return results;
 }
@@ -232,7 +261,7 @@ std::optional<TrustOutcome> updateTrust(SystemTrust *trust, Verb verb, const Cer
     return outcome;
 }
 
-int runVerb(QTextStream &out, Verb verb, bool json)
+int runVerb(QTextStream &out, QTextStream &err, Verb verb, bool json)
 {
     const CertificateLists lists = CertificateLists::fromBundle();
     const std::unique_ptr<SystemTrust> trust = systemTrustForThisMachine();
@@ -240,6 +269,7 @@ int runVerb(QTextStream &out, Verb verb, bool json)
     bool noRights = false;
     if (verb == Verb::Check) {
         results = checkCertificates(lists);
+        warnOfExpiry(err, results);
     } else if (!lists.isEmpty() && !storesWritable(lists)) {
         noRights = true;
         results = unwritable(lists);
@@ -345,7 +375,7 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
         return usageError(err, parser, QStringLiteral("--json needs a verb: --install, --check or --remove"));
     if (verbs.isEmpty())
         return usageError(err, parser, QStringLiteral("a verb is needed: --install, --check or --remove"));
-    return runVerb(out, verbs.first(), parser.isSet(json));
+    return runVerb(out, err, verbs.first(), parser.isSet(json));
 }
 
 int commandLineMain(int argc, char *argv[], Program program)

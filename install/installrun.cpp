@@ -1,5 +1,6 @@
 #include "installrun.h"
 
+#include "bundlefacts.h"
 #include "settings.h"
 #include "storeimport.h"
 #include "storequery.h"
@@ -78,20 +79,42 @@ std::optional<QByteArray> bundledBytes(const QString &name)
     return file.readAll();
 }
 
-using Query = QueryAnswer (*)(const void *, std::size_t, const wchar_t *);
+// What the build read of a bundled certificate. A bundle registered in place
+// of the compiled-in one (as the tests do) has files the build never read:
+// a fact counts only for a file of the same name and size.
+const BundleFact *bundledFact(const QString &name)
+{
+    if (!isBareFileName(name))
+        return nullptr;
+    const QByteArray utf8 = name.toUtf8();
+    for (int i = 0; i < bundleFactCount; ++i) {
+        const BundleFact &fact = bundleFacts[i];
+        if (utf8 == fact.name)
+            return QFileInfo(QDir(bundleCertDir).filePath(name)).size() == fact.size ? &fact : nullptr;
+    }
+    return nullptr;
+}
 
-QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, Outcome found, Outcome notFound)
+using Query = QueryAnswer (*)(const void *, std::size_t, const wchar_t *);
+using ThumbprintQuery = QueryAnswer (*)(const std::string &, const wchar_t *);
+
+QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, ThumbprintQuery byThumbprint,
+                                    Outcome found, Outcome notFound)
 {
     QVector<CertificateResult> results;
     for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
         for (const QString &name : lists.of(list)) {
-            CertificateResult result{list, name, QString(), Outcome::UnsafeName};
-            const std::optional<QByteArray> bytes = bundledBytes(name);
+            CertificateResult result{list, name, QString(), Outcome::UnsafeName, QDateTime()};
+            const BundleFact *fact = bundledFact(name);
+            // Known from the build, the certificate needs no decoding.
+            const std::optional<QByteArray> bytes = fact ? std::optional<QByteArray>(QByteArray()) : bundledBytes(name);
             if (isBareFileName(name) && !bytes)
                 result.outcome = Outcome::NotInBundle;
             if (bytes) {
-                const QueryAnswer answer = query(bytes->constData(), std::size_t(bytes->size()), storeName(list));
+                const QueryAnswer answer = fact ? byThumbprint(fact->sha1, storeName(list))
+                                                : query(bytes->constData(), std::size_t(bytes->size()), storeName(list));
                 result.thumbprint = QString::fromStdString(answer.thumbprint);
+                result.notAfter = bundledNotAfter(name);
                 const Outcome outcomes[] = {found, notFound, Outcome::NotACertificate, Outcome::StoreUnavailable,
                                             Outcome::StoreRefused};
                 result.outcome = outcomes[int(answer.result)];
@@ -157,7 +180,7 @@ QVector<CertificateResult> installCertificates(const CertificateLists &lists, In
                 outcome = copyAndImport(name, tempDir, list, observer);
             if (outcome == Outcome::Added)
                 ++succeeded;
-            results.append({list, name, QString(), outcome});
+            results.append({list, name, QString(), outcome, QDateTime()});
             observer.progressed(list, i + 1, names.size(), succeeded);
         }
     }
@@ -166,12 +189,12 @@ QVector<CertificateResult> installCertificates(const CertificateLists &lists, In
 
 QVector<CertificateResult> checkCertificates(const CertificateLists &lists)
 {
-    return queryAll(lists, findCertificateInStore, Outcome::Present, Outcome::Missing);
+    return queryAll(lists, findCertificateInStore, findThumbprintInStore, Outcome::Present, Outcome::Missing);
 }
 
 QVector<CertificateResult> removeCertificates(const CertificateLists &lists)
 {
-    return queryAll(lists, deleteCertificateFromStore, Outcome::Removed, Outcome::Absent);
+    return queryAll(lists, deleteCertificateFromStore, deleteThumbprintFromStore, Outcome::Removed, Outcome::Absent);
 }
 
 bool storesWritable(const CertificateLists &lists)
@@ -185,9 +208,17 @@ bool storesWritable(const CertificateLists &lists)
 
 QString bundledThumbprint(const QString &name)
 {
+    if (const BundleFact *fact = bundledFact(name))
+        return QString::fromLatin1(fact->sha1);
     const std::optional<QByteArray> bytes = bundledBytes(name);
     return bytes ? QString::fromStdString(certificateThumbprint(bytes->constData(), std::size_t(bytes->size())))
                  : QString();
+}
+
+QDateTime bundledNotAfter(const QString &name)
+{
+    const BundleFact *fact = bundledFact(name);
+    return fact ? QDateTime::fromSecsSinceEpoch(fact->notAfter, Qt::UTC) : QDateTime();
 }
 
 std::optional<TrustOutcome> placeAddedRoots(SystemTrust &trust, const QVector<CertificateResult> &results)

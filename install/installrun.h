@@ -3,6 +3,7 @@
 
 #include "systemtrust.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -37,6 +38,7 @@ struct CertificateResult
     QString name;
     QString thumbprint; // filled by check and remove; see bundledThumbprint for install
     Outcome outcome;
+    QDateTime notAfter; // filled by check, from the bundle's facts; invalid when unknown
 };
 
 // The two lists in installation order.
@@ -81,6 +83,9 @@ QVector<CertificateResult> removeCertificates(const CertificateLists &lists);
 bool storesWritable(const CertificateLists &lists);
 // The SHA-1 thumbprint of a bundled certificate, or an empty string.
 QString bundledThumbprint(const QString &name);
+// When a bundled certificate stops being valid, as the build read it; invalid
+// when the build did not.
+QDateTime bundledNotAfter(const QString &name);
 
 // The system trust's share of a run: each root now in the "ROOT" store
 // placed in the system's trust source and the other targets. Nothing when the

@@ -2,14 +2,39 @@
 # Builds the two Debian packages from this tree with debhelper, in a copy of
 # the tree (dpkg-buildpackage writes beside the source), and lints them.
 # Leaves vyr-cert-installer-cli_*.deb and vyr-cert-installer_*.deb in
-# build-deb/ and prints their paths. Usage: scripts/build-deb.sh
+# build-deb/ and prints their paths. Given a bundle folder, the packages carry
+# its certificates; given a version, they take it, through a changelog entry
+# made in the copy for this build.
+# Usage: scripts/build-deb.sh [--bundle <folder>] [--version <x.y.z>]
 set -euo pipefail
+usage() { echo "usage: $0 [--bundle <folder>] [--version <x.y.z>]" >&2; exit 2; }
+bundle="" version=""
+while [ $# -gt 0 ]; do
+    [ $# -ge 2 ] || usage
+    case $1 in
+    --bundle) bundle=$(realpath "$2") ;;
+    --version) version=$2 ;;
+    *) usage ;;
+    esac
+    shift 2
+done
+[ -z "$version" ] || [[ $version =~ ^[0-9]+\.[0-9]+(\.[0-9]+)?$ ]] || { echo "$0: the version reads x.y.z, not '$version'" >&2; exit 2; }
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 vyr_install_missing deb
 out=$PWD/build-deb
 rm -rf "$out" && mkdir -p "$out/src"
 git ls-files -co --exclude-standard -z | grep -zv '^build' | xargs -0 tar -cf - | tar -xf - -C "$out/src"
+if [ -n "$version" ]; then
+    changelog=$out/src/debian/changelog
+    maintainer=$(sed -n 's/^ -- \(.*>\)  .*/\1/p' "$changelog" | head -n 1)
+    { printf 'vyr-cert-installer (%s) unstable; urgency=medium\n\n' "$version"
+      printf '  * Release %s, built from %s.\n\n' "$version" "${bundle:-the tree\'s own bundle}"
+      printf ' -- %s  %s\n\n' "$maintainer" "$(date -R)"
+      cat "$changelog"; } > "$changelog.new"
+    mv "$changelog.new" "$changelog"
+fi
+export VYR_BUNDLE_DIR=$bundle
 (cd "$out/src" && dpkg-buildpackage -b -us -uc > "$out/build.log" 2>&1) \
     || { tail -n 40 "$out/build.log" >&2; exit 1; }
 # Any error or warning fails the build; the overrides in debian/ say why.

@@ -8,15 +8,25 @@
 # Given signing material, the .exe and the MSI are signed (Authenticode,
 # SHA-256) before they are zipped and summed; without it the release is
 # unsigned, and says so.
-# Usage: scripts/release-windows.sh [--pkcs12 FILE | --certs CHAIN.pem --key KEY.pem] [--timestamp URL]
+# The certificates come from a bundle folder (default: the tree's resources/),
+# the version from --version (default: the project's); the MSI's
+# ProductVersion is that version, so an upgrade needs a higher one.
+# Usage: scripts/release-windows.sh [--bundle FOLDER] [--version X.Y.Z]
+#            [--pkcs12 FILE | --certs CHAIN.pem --key KEY.pem] [--timestamp URL]
 # or through the environment: VYR_SIGN_PKCS12 (its password in VYR_SIGN_PASSWORD),
 # VYR_SIGN_CERTS and VYR_SIGN_KEY, VYR_SIGN_TIMESTAMP.
 set -euo pipefail
-usage() { echo "usage: $0 [--pkcs12 FILE | --certs CHAIN.pem --key KEY.pem] [--timestamp URL]" >&2; exit 2; }
+usage() {
+    echo "usage: $0 [--bundle FOLDER] [--version X.Y.Z] [--pkcs12 FILE | --certs CHAIN.pem --key KEY.pem] [--timestamp URL]" >&2
+    exit 2
+}
 pkcs12=${VYR_SIGN_PKCS12:-} certs=${VYR_SIGN_CERTS:-} key=${VYR_SIGN_KEY:-} timestamp=${VYR_SIGN_TIMESTAMP:-}
+bundle="" version=""
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || usage
     case $1 in
+    --bundle) bundle=$(realpath "$2") ;;
+    --version) version=$2 ;;
     --pkcs12) pkcs12=$2 ;;
     --certs) certs=$2 ;;
     --key) key=$2 ;;
@@ -35,6 +45,10 @@ else
     material=()
 fi
 cd "$(dirname "$0")/.."
+# Both always given, so that a release never inherits the last one's from the cache.
+bundle=${bundle:-$PWD/resources}
+version=${version:-$(sed -n 's/^project(VyrCertInstaller VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)}
+[[ $version =~ ^[0-9]+\.[0-9]+(\.[0-9]+)?$ ]] || { echo "$0: the version reads x.y.z, not '$version'" >&2; exit 2; }
 
 # Into a new name, then over the old one: osslsigncode will not overwrite.
 sign() {
@@ -48,13 +62,16 @@ sign() {
 }
 qt=$(scripts/build-qt-windows.sh)
 cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt" > /dev/null
-cmake --build build-windows > /dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt" \
+    -DVYR_BUNDLE_DIR="$bundle" -DVYR_VERSION="$version" > /dev/null
+# The bundle's check speaks first: its errors stop the release, its warnings are shown.
+cmake --build build-windows > build-windows/build.log 2>&1 \
+    || { grep -F "$bundle/" build-windows/build.log >&2 || tail -n 40 build-windows/build.log >&2; exit 1; }
+grep -F "$bundle/" build-windows/build.log | grep ': warning: ' >&2 || true
 release=build-windows/release
 rm -rf "$release" && mkdir -p "$release"
 x86_64-w64-mingw32-strip -o "$release/vyr-cert-installer.exe" build-windows/app/vyr-cert-installer.exe
-# The project's one version, as --version prints it, in the three parts an MSI wants.
-version=$(sed -n 's/^project(VyrCertInstaller VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# The version --version prints, in the three parts an MSI wants.
 [[ $version == *.*.* ]] || version=$version.0
 if [ ${#material[@]} -gt 0 ]; then
     sign "$release/vyr-cert-installer.exe"

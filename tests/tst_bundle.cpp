@@ -11,6 +11,11 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QStringListModel>
 #include <QtEndian>
 #include <QtTest>
@@ -69,6 +74,8 @@ private slots:
     void certificate_data();
     void certificate();
     void icon();
+    void check_data();
+    void check();
 };
 
 void TestBundle::settingsFile()
@@ -202,6 +209,94 @@ void TestBundle::icon()
     const QList<QSize> sizes = QIcon(QStringLiteral(":/Images/vyr.ico")).availableSizes();
     for (const int side : sides)
         QVERIFY2(sizes.contains(QSize(side, side)), qPrintable(QStringLiteral("vyr.ico: QIcon offers %1 px").arg(side)));
+}
+
+// A bundle folder of test certificates, each row as a release might bring it,
+// run through the build's own check: the exit status, and the line that names
+// the file and the fault.
+void TestBundle::check_data()
+{
+    QTest::addColumn<QStringList>("files"); // "<name in Cert/>=<test certificate>"
+    QTest::addColumn<QStringList>("roots");
+    QTest::addColumn<QStringList>("intermediates");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("line"); // a part of the expected line; empty: no output at all
+
+    const QStringList chain{QStringLiteral("Root.cer=root.der"), QStringLiteral("Int.crt=inter.der")};
+    const QStringList root{QStringLiteral("Root.cer")};
+    const QStringList intermediate{QStringLiteral("Int.crt")};
+    const auto with = [&](const QString &file) { return chain + QStringList{file}; };
+    QTest::newRow("a root and its intermediate") << chain << root << intermediate << 0 << QString();
+    QTest::newRow("listed, missing") << chain << QStringList{QStringLiteral("Root.cer"), QStringLiteral("Gone.cer")}
+                                     << intermediate << 1 << QStringLiteral("Cert/Gone.cer: error: listed in \"rootCerts\" but missing");
+    QTest::newRow("not a bare file name") << chain << QStringList{QStringLiteral("Root.cer"), QStringLiteral("../Root.cer")}
+                                          << intermediate << 1
+                                          << QStringLiteral("Json/Settings.json: error: \"rootCerts\" lists \"../Root.cer\", which is not a bare file name");
+    QTest::newRow("text") << with(QStringLiteral("Text.cer=text.txt")) << QStringList{QStringLiteral("Root.cer"), QStringLiteral("Text.cer")}
+                          << intermediate << 1 << QStringLiteral("Cert/Text.cer: error: not exactly one X.509 certificate (DER or PEM)");
+    QTest::newRow("two certificates in one file") << with(QStringLiteral("Two.crt=two.pem")) << root
+                                                  << QStringList{QStringLiteral("Int.crt"), QStringLiteral("Two.crt")} << 1
+                                                  << QStringLiteral("Cert/Two.crt: error: not exactly one X.509 certificate");
+    QTest::newRow("a root not self-signed") << chain << QStringList{QStringLiteral("Root.cer"), QStringLiteral("Int.crt")}
+                                            << QStringList() << 1
+                                            << QStringLiteral("Cert/Int.crt: error: a root that does not verify with its own key");
+    QTest::newRow("a self-signed end-entity root") << with(QStringLiteral("Leaf.cer=selfleaf.der"))
+                                                   << QStringList{QStringLiteral("Root.cer"), QStringLiteral("Leaf.cer")} << intermediate << 1
+                                                   << QStringLiteral("Cert/Leaf.cer: error: a root without keyCertSign in its key usage");
+    QTest::newRow("an end-entity intermediate") << with(QStringLiteral("Leaf.crt=leaf.der")) << root
+                                                << QStringList{QStringLiteral("Int.crt"), QStringLiteral("Leaf.crt")} << 1
+                                                << QStringLiteral("Cert/Leaf.crt: error: an intermediate without CA:TRUE");
+    QTest::newRow("an intermediate its issuer did not sign") << with(QStringLiteral("Forged.crt=forged.der")) << root
+                                                             << QStringList{QStringLiteral("Int.crt"), QStringLiteral("Forged.crt")} << 1
+                                                             << QStringLiteral("Cert/Forged.crt: error: its signature does not verify against its issuer Cert/Root.cer");
+    QTest::newRow("listed twice") << with(QStringLiteral("Copy.cer=root.der"))
+                                  << QStringList{QStringLiteral("Root.cer"), QStringLiteral("Copy.cer")} << intermediate << 1
+                                  << QStringLiteral("Cert/Copy.cer: error: the same certificate as Cert/Root.cer, listed twice");
+    QTest::newRow("in both lists") << chain << root << QStringList{QStringLiteral("Int.crt"), QStringLiteral("Root.cer")} << 1
+                                   << QStringLiteral("Cert/Root.cer: error: the same certificate as Cert/Root.cer, in both lists");
+    QTest::newRow("expired") << with(QStringLiteral("Old.cer=expired.der")) << QStringList{QStringLiteral("Root.cer"), QStringLiteral("Old.cer")}
+                             << intermediate << 1 << QStringLiteral("Cert/Old.cer: error: expired on 2021-01-01 00:00:00 UTC");
+    QTest::newRow("not yet valid") << with(QStringLiteral("New.cer=future.der")) << QStringList{QStringLiteral("Root.cer"), QStringLiteral("New.cer")}
+                                   << intermediate << 1 << QStringLiteral("Cert/New.cer: error: not yet valid: valid from 2040-01-01 00:00:00 UTC");
+    QTest::newRow("ten days left: a warning") << with(QStringLiteral("Soon.cer=tendays.der"))
+                                              << QStringList{QStringLiteral("Root.cer"), QStringLiteral("Soon.cer")} << intermediate << 0
+                                              << QStringLiteral("Cert/Soon.cer: warning: expires on");
+    QTest::newRow("issuer elsewhere: a warning") << QStringList{QStringLiteral("Int.crt=inter.der")} << QStringList() << intermediate << 0
+                                                 << QStringLiteral("Cert/Int.crt: warning: its issuer is not in the bundle");
+    QTest::newRow("unlisted: a warning") << with(QStringLiteral("Spare.cer=other.der")) << root << intermediate << 0
+                                         << QStringLiteral("Cert/Spare.cer: warning: no list names it");
+}
+
+void TestBundle::check()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, roots);
+    QFETCH(QStringList, intermediates);
+    QFETCH(int, status);
+    QFETCH(QString, line);
+
+    QTemporaryDir bundle;
+    QVERIFY(QDir(bundle.path()).mkpath(QStringLiteral("Cert")) && QDir(bundle.path()).mkpath(QStringLiteral("Json")));
+    for (const QString &file : files) {
+        const QStringList parts = file.split(QLatin1Char('='));
+        QVERIFY(QFile::copy(QStringLiteral(VYR_TEST_DATA "/") + parts[1], bundle.filePath(QStringLiteral("Cert/") + parts[0])));
+    }
+    QFile settings(bundle.filePath(QStringLiteral("Json/Settings.json")));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(QJsonDocument(QJsonObject{{QStringLiteral("rootCerts"), QJsonArray::fromStringList(roots)},
+                                             {QStringLiteral("interimCerts"), QJsonArray::fromStringList(intermediates)}})
+                       .toJson());
+    settings.close();
+
+    QProcess tool;
+    tool.start(QStringLiteral(VYR_BUNDLE_CHECK), {bundle.path()});
+    QVERIFY(tool.waitForFinished());
+    const QString output = QString::fromUtf8(tool.readAllStandardError());
+    QCOMPARE(tool.exitCode(), status);
+    if (line.isEmpty())
+        QCOMPARE(output, QString());
+    else
+        QVERIFY2(output.contains(bundle.path() + QLatin1Char('/') + line), qPrintable(output));
 }
 
 QTEST_MAIN(TestBundle)

@@ -6,7 +6,8 @@
 # text, an empty file. rekeyed has the test root's subject under another key.
 # Thumbprints go to <name>.sha1 (40 uppercase hex digits). Given the bundle's
 # certificate folder as $2, also same_subject.pem: a root of its own with the
-# subject of the bundle's first root, under another key.
+# subject of the bundle's first root, under another key. Also certificates the
+# bundle check must refuse: expired, future, selfleaf, forged; and tendays.
 set -euo pipefail
 out=$1
 bundle=${2:+$(cd "$2" && pwd)}
@@ -33,6 +34,9 @@ extendedKeyUsage = serverAuth
 subjectAltName = DNS:leaf.vyr.test, IP:127.0.0.1
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always
+[selfleaf]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
 [ca]
 default_ca = test_ca
 [test_ca]
@@ -40,6 +44,16 @@ database = index.txt
 crlnumber = crlnumber
 default_md = sha256
 default_crl_days = 30
+# Roots dated in the past or the future, which only "openssl ca" can date.
+[dated_ca]
+database = dated-index.txt
+new_certs_dir = .
+serial = dated-serial
+default_md = sha256
+policy = dated_policy
+unique_subject = no
+[dated_policy]
+commonName = supplied
 CNF
 : > index.txt
 echo 01 > crlnumber
@@ -79,6 +93,29 @@ head -c 600 root.der > truncated.der
 { cat root.der; printf '\0'; } > trailing.der
 printf 'Not a certificate.\n' > text.txt
 : > empty.der
+
+# What a release's check refuses or warns about: an expired root, one not yet
+# valid, one with ten days left, a self-signed end-entity certificate, and an
+# intermediate that names the test root as its issuer but is signed by the
+# root of the same subject under another key.
+: > dated-index.txt
+echo 10 > dated-serial
+dated() {
+    openssl req -new -key other.key -subj "/CN=$1" -config openssl.cnf -out "$1.csr"
+    openssl ca -batch -config openssl.cnf -name dated_ca -selfsign -keyfile other.key -in "$1.csr" \
+        -startdate "$2" -enddate "$3" -extfile openssl.cnf -extensions root -notext -out "$1.pem" 2>/dev/null
+}
+dated expired 20200101000000Z 20210101000000Z
+dated future 20400101000000Z 20450101000000Z
+openssl req -x509 -new -key other.key -sha256 -days 10 -subj "/CN=Ten Days Root" -config openssl.cnf \
+    -extensions root -out tendays.pem
+openssl req -x509 -new -key leaf.key -sha256 -days 365 -subj "/CN=Self-signed Leaf" -config openssl.cnf \
+    -extensions selfleaf -out selfleaf.pem
+openssl x509 -req -in inter.csr -CA rekeyed.pem -CAkey rekeyed.key -set_serial 4 -sha256 -days 3650 \
+    -extfile openssl.cnf -extensions inter -out forged.pem 2>/dev/null
+for name in expired future tendays selfleaf forged; do
+    openssl x509 -in "$name.pem" -outform DER -out "$name.der"
+done
 
 if [ -n "$bundle" ]; then
     key same_subject.key

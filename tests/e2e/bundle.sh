@@ -1,8 +1,8 @@
 # Bundles for the tests, sourced: one made of a test chain, and what a bundle
 # puts in which store.
 
-# make_bundle <folder> <root.pem> <intermediate.pem>: a bundle with that
-# one root and one intermediate, in <folder>/vyr.qrc, for -DVYR_BUNDLE_QRC.
+# make_bundle <folder> <root.pem> <intermediate.pem>: a bundle folder with
+# that one root and one intermediate, for -DVYR_BUNDLE_DIR.
 make_bundle() {
     local folder=$1 icon
     icon=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../resources/Images" && pwd)/vyr.ico
@@ -12,9 +12,6 @@ make_bundle() {
     printf '{\r\n  "rootCerts": ["Test_Root.cer"],\r\n  "interimCerts": ["Test_Int.crt"]\r\n}\r\n' \
         > "$folder/Json/Settings.json"
     cp "$icon" "$folder/Images/"
-    printf '<RCC><qresource prefix="/">%s</qresource></RCC>\n' \
-        "<file>Cert/Test_Root.cer</file><file>Cert/Test_Int.crt</file><file>Json/Settings.json</file><file>Images/vyr.ico</file>" \
-        > "$folder/vyr.qrc"
 }
 
 # expected_stores <Cert folder>: "<store> <thumbprint>" for each bundled file,

@@ -31,7 +31,7 @@ cd "$keys"
 make_bundle "$keys/bundle" root.pem inter.pem
 
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVYR_SYSTEM_TRUST=ON \
-    -DVYR_STORE_ROOT="$scratch/trust-stores" -DVYR_BUNDLE_QRC="$keys/bundle/vyr.qrc" > /dev/null
+    -DVYR_STORE_ROOT="$scratch/trust-stores" -DVYR_BUNDLE_DIR="$keys/bundle" > /dev/null
 cmake --build "$build" --target vyr-cert-installer > /dev/null
 app=$(realpath "$build/app/vyr-cert-installer")
 cat leaf.pem inter.pem > chain.pem

@@ -20,7 +20,7 @@ make_bundle "$scratch/bundle" "$signing/root.pem" "$signing/inter.pem"
 qt=$("$source_dir/scripts/build-qt-windows.sh")
 cmake -S "$source_dir" -B "$scratch/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt" \
-    -DVYR_BUNDLE_QRC="$scratch/bundle/vyr.qrc" > /dev/null
+    -DVYR_BUNDLE_DIR="$scratch/bundle" > /dev/null
 cmake --build "$scratch/build" --target vyr-cert-installer > /dev/null
 x86_64-w64-mingw32-strip -o "$scratch/unsigned.exe" "$scratch/build/app/vyr-cert-installer.exe"
 osslsigncode sign -certs "$signing/chain.pem" -key "$signing/leaf.key" -h sha256 -n "Vyr Cert Installer" \

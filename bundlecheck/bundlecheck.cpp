@@ -1,0 +1,327 @@
+#include "bundlecheck.h"
+
+#include "certdecode.h"
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/x509v3.h>
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+#include <memory>
+#include <optional>
+
+namespace Ps {
+namespace {
+
+using Standin::X509Ptr;
+
+constexpr qint64 day = 24 * 60 * 60;
+constexpr qint64 warnDays = 90;
+
+struct Listed
+{
+    QString store;
+    QString name;
+    QString file; // Cert/<name>
+    X509Ptr x509;
+    std::vector<unsigned char> der;
+};
+
+// The program joins a listed name to folders; anything but a bare file name
+// could reach outside them.
+bool isBareFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+           && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
+}
+
+QString hexDigest(const std::vector<unsigned char> &der, const EVP_MD *md)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (!EVP_Digest(der.data(), der.size(), digest, &size, md, nullptr))
+        return QString();
+    return QString::fromStdString(Standin::upperHex(digest, size));
+}
+
+std::optional<qint64> secondsOf(const ASN1_TIME *time)
+{
+    struct tm parts = {};
+    if (!time || !ASN1_TIME_to_tm(time, &parts))
+        return std::nullopt;
+    return qint64(timegm(&parts));
+}
+
+QString dateOf(qint64 seconds)
+{
+    const std::time_t time = std::time_t(seconds);
+    struct tm parts = {};
+    gmtime_r(&time, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    return QString::fromLatin1(text);
+}
+
+QString subjectOf(X509 *x509)
+{
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    if (!bio || X509_NAME_print_ex(bio.get(), X509_get_subject_name(x509), 0, XN_FLAG_RFC2253) < 0)
+        return QString();
+    char *data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return QString::fromUtf8(data, int(size));
+}
+
+bool isCa(X509 *x509)
+{
+    const uint32_t flags = X509_get_extension_flags(x509);
+    return (flags & EXFLAG_BCONS) && (flags & EXFLAG_CA);
+}
+
+bool signsCertificates(X509 *x509)
+{
+    return (X509_get_extension_flags(x509) & EXFLAG_KUSAGE) && (X509_get_key_usage(x509) & KU_KEY_CERT_SIGN);
+}
+
+bool signedBy(X509 *certificate, X509 *issuer)
+{
+    EVP_PKEY *key = X509_get0_pubkey(issuer);
+    return key && X509_verify(certificate, key) == 1;
+}
+
+class Checker
+{
+public:
+    Checker(const QString &folder, std::time_t now) : folder(folder), now(now) {}
+
+    BundleCheck run();
+
+private:
+    void error(const QString &file, const QString &reason) { result.findings.append({Finding::Error, file, reason}); }
+    void warning(const QString &file, const QString &reason)
+    {
+        result.findings.append({Finding::Warning, file, reason});
+    }
+    void readList(const QJsonValue &value, const QString &store);
+    void checkValidity(const Listed &listed);
+    void checkRoot(const Listed &listed);
+    void checkIntermediate(const Listed &listed);
+    void checkDuplicates();
+    void warnUnlisted();
+
+    const QString folder;
+    const std::time_t now;
+    std::vector<Listed> listed;
+    QSet<QString> names; // every bare name a list gives, read or not
+    BundleCheck result;
+};
+
+const QString settingsFile = QStringLiteral("Json/Settings.json");
+
+void Checker::readList(const QJsonValue &value, const QString &store)
+{
+    const QString key = store == QLatin1String("ROOT") ? QStringLiteral("rootCerts") : QStringLiteral("interimCerts");
+    // A list left out is an empty list, as the program reads it.
+    if (value.isUndefined())
+        return;
+    if (!value.isArray()) {
+        error(settingsFile, QStringLiteral("\"%1\" is not a list of file names").arg(key));
+        return;
+    }
+    for (const QJsonValue &entry : value.toArray()) {
+        const QString name = entry.toString();
+        if (!entry.isString() || !isBareFileName(name)) {
+            error(settingsFile, QStringLiteral("\"%1\" lists \"%2\", which is not a bare file name")
+                                    .arg(key, entry.isString() ? name : QStringLiteral("(not a string)")));
+            continue;
+        }
+        names.insert(name);
+        const QString file = QStringLiteral("Cert/") + name;
+        QFile source(QDir(folder).filePath(file));
+        if (!source.open(QIODevice::ReadOnly)) {
+            error(file, QStringLiteral("listed in \"%1\" but missing").arg(key));
+            continue;
+        }
+        const QByteArray bytes = source.readAll();
+        std::optional<Standin::DecodedCertificate> decoded = Standin::decodeCertificate(
+            reinterpret_cast<const unsigned char *>(bytes.constData()), std::size_t(bytes.size()));
+        if (decoded && !decoded->x509) {
+            const unsigned char *cursor = decoded->der.data();
+            decoded->x509.reset(d2i_X509(nullptr, &cursor, long(decoded->der.size())));
+        }
+        if (!decoded || !decoded->x509) {
+            error(file, QStringLiteral("not exactly one X.509 certificate (DER or PEM)"));
+            continue;
+        }
+        listed.push_back({store, name, file, std::move(decoded->x509), std::move(decoded->der)});
+        X509 *x509 = listed.back().x509.get();
+        result.facts.append({store, name, hexDigest(listed.back().der, EVP_sha1()),
+                             hexDigest(listed.back().der, EVP_sha256()), subjectOf(x509),
+                             secondsOf(X509_get0_notBefore(x509)).value_or(0),
+                             secondsOf(X509_get0_notAfter(x509)).value_or(0), qint64(bytes.size())});
+    }
+}
+
+void Checker::checkValidity(const Listed &listed)
+{
+    const std::optional<qint64> from = secondsOf(X509_get0_notBefore(listed.x509.get()));
+    const std::optional<qint64> until = secondsOf(X509_get0_notAfter(listed.x509.get()));
+    if (!from || !until) {
+        error(listed.file, QStringLiteral("its validity dates cannot be read"));
+    } else if (*from > now) {
+        error(listed.file, QStringLiteral("not yet valid: valid from %1").arg(dateOf(*from)));
+    } else if (*until < now) {
+        error(listed.file, QStringLiteral("expired on %1").arg(dateOf(*until)));
+    } else if (*until - now < warnDays * day) {
+        warning(listed.file, QStringLiteral("expires on %1: %2 days left").arg(dateOf(*until)).arg((*until - now) / day));
+    }
+}
+
+void Checker::checkRoot(const Listed &listed)
+{
+    X509 *x509 = listed.x509.get();
+    if (X509_check_issued(x509, x509) != X509_V_OK || !signedBy(x509, x509))
+        error(listed.file, QStringLiteral("a root that does not verify with its own key (not self-signed)"));
+    if (!isCa(x509))
+        error(listed.file, QStringLiteral("a root without CA:TRUE in its basic constraints"));
+    if (!signsCertificates(x509))
+        error(listed.file, QStringLiteral("a root without keyCertSign in its key usage"));
+}
+
+void Checker::checkIntermediate(const Listed &listed)
+{
+    X509 *x509 = listed.x509.get();
+    if (!isCa(x509))
+        error(listed.file, QStringLiteral("an intermediate without CA:TRUE in its basic constraints "
+                                          "(an end-entity certificate has no place in the CA store)"));
+    const Listed *issuer = nullptr;
+    for (const Listed &candidate : this->listed) {
+        if (&candidate == &listed
+            || X509_NAME_cmp(X509_get_subject_name(candidate.x509.get()), X509_get_issuer_name(x509)) != 0)
+            continue;
+        if (signedBy(x509, candidate.x509.get()))
+            return;
+        issuer = &candidate;
+    }
+    if (issuer)
+        error(listed.file, QStringLiteral("its signature does not verify against its issuer %1").arg(issuer->file));
+    else
+        warning(listed.file, QStringLiteral("its issuer is not in the bundle: it must chain to a root the machines "
+                                            "already trust"));
+}
+
+void Checker::checkDuplicates()
+{
+    QHash<QString, const CertificateFacts *> seen;
+    for (const CertificateFacts &facts : result.facts) {
+        const CertificateFacts *first = seen.value(facts.sha1);
+        if (!first) {
+            seen.insert(facts.sha1, &facts);
+        } else if (first->store == facts.store) {
+            error(QStringLiteral("Cert/") + facts.name,
+                  QStringLiteral("the same certificate as Cert/%1, listed twice (SHA-1 %2)").arg(first->name, facts.sha1));
+        } else {
+            error(QStringLiteral("Cert/") + facts.name,
+                  QStringLiteral("the same certificate as Cert/%1, in both lists (SHA-1 %2)").arg(first->name, facts.sha1));
+        }
+    }
+}
+
+void Checker::warnUnlisted()
+{
+    const QStringList files = QDir(QDir(folder).filePath(QStringLiteral("Cert"))).entryList(QDir::Files | QDir::Hidden);
+    for (const QString &file : files) {
+        if (!names.contains(file))
+            warning(QStringLiteral("Cert/") + file, QStringLiteral("no list names it: it is not shipped"));
+    }
+}
+
+BundleCheck Checker::run()
+{
+    QFile settings(QDir(folder).filePath(settingsFile));
+    if (!settings.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        error(settingsFile, QStringLiteral("missing"));
+        return result;
+    }
+    // Read as the program reads it: up to the first zero byte.
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray(settings.readAll().constData()), &parseError);
+    if (!document.isObject()) {
+        error(settingsFile, QStringLiteral("not a JSON object: %1").arg(parseError.errorString()));
+        return result;
+    }
+    readList(document.object().value(QLatin1String("rootCerts")), QStringLiteral("ROOT"));
+    readList(document.object().value(QLatin1String("interimCerts")), QStringLiteral("CA"));
+    if (result.facts.isEmpty() && !result.failed())
+        error(settingsFile, QStringLiteral("lists no certificate"));
+
+    for (const Listed &each : listed) {
+        checkValidity(each);
+        if (each.store == QLatin1String("ROOT"))
+            checkRoot(each);
+        else
+            checkIntermediate(each);
+    }
+    checkDuplicates();
+    warnUnlisted();
+    return result;
+}
+
+// A C string literal that holds any bytes: every byte outside plain
+// printable ASCII as a three-digit octal escape, which cannot run on.
+QByteArray literal(const QString &text)
+{
+    QByteArray out("\"");
+    for (const char c : text.toUtf8()) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\' && byte != '?') {
+            out += c;
+        } else {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\%03o", byte);
+            out += escape;
+        }
+    }
+    return out + '"';
+}
+
+} // namespace
+
+bool BundleCheck::failed() const
+{
+    for (const Finding &finding : findings) {
+        if (finding.severity == Finding::Error)
+            return true;
+    }
+    return false;
+}
+
+BundleCheck checkBundle(const QString &folder, std::time_t now)
+{
+    return Checker(folder, now).run();
+}
+
+QByteArray factsSource(const QVector<CertificateFacts> &facts)
+{
+    QByteArray source("// Written by vyr-bundle-check from the bundle folder; not to be edited.\n"
+                      "#include \"bundlefacts.h\"\n\nnamespace Ps {\n\nconst BundleFact bundleFacts[] = {\n");
+    for (const CertificateFacts &each : facts) {
+        source += "    {" + literal(each.store) + ", " + literal(each.name) + ",\n     " + literal(each.sha1) + ",\n     "
+                  + literal(each.sha256) + ",\n     " + literal(each.subject) + ",\n     "
+                  + QByteArray::number(each.notBefore) + "LL, " + QByteArray::number(each.notAfter) + "LL, "
+                  + QByteArray::number(each.size) + "LL},\n";
+    }
+    source += "    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 0},\n};\n\nconst int bundleFactCount = "
+              + QByteArray::number(facts.size()) + ";\n\n} // namespace Ps\n";
+    return source;
+}
+
+} // namespace Ps
