@@ -29,14 +29,17 @@ if [ -n "$version" ]; then
     changelog=$out/src/debian/changelog
     maintainer=$(sed -n 's/^ -- \(.*>\)  .*/\1/p' "$changelog" | head -n 1)
     { printf 'vyr-cert-installer (%s) unstable; urgency=medium\n\n' "$version"
-      printf '  * Release %s, built from %s.\n\n' "$version" "${bundle:-the tree\'s own bundle}"
+      printf '  * Release %s, built from the bundle folder %s.\n\n' "$version" "$(basename "${bundle:-resources}")"
       printf ' -- %s  %s\n\n' "$maintainer" "$(date -R)"
       cat "$changelog"; } > "$changelog.new"
     mv "$changelog.new" "$changelog"
 fi
 export VYR_BUNDLE_DIR=$bundle
+# The bundle's check speaks first: its errors stop the build, its warnings are shown.
+bundle_lines() { grep -E '/(Cert/[^ ]*|Json/Settings\.json): (error|warning): ' "$out/build.log" >&2; }
 (cd "$out/src" && dpkg-buildpackage -b -us -uc > "$out/build.log" 2>&1) \
-    || { tail -n 40 "$out/build.log" >&2; exit 1; }
+    || { bundle_lines || tail -n 40 "$out/build.log" >&2; exit 1; }
+bundle_lines || true
 # Any error or warning fails the build; the overrides in debian/ say why.
 # lintian unpacks what it checks and would rather not do that as root: as
 # root, it reads a copy as nobody.

@@ -65,9 +65,9 @@ cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt" \
     -DVYR_BUNDLE_DIR="$bundle" -DVYR_VERSION="$version" > /dev/null
 # The bundle's check speaks first: its errors stop the release, its warnings are shown.
-cmake --build build-windows > build-windows/build.log 2>&1 \
-    || { grep -F "$bundle/" build-windows/build.log >&2 || tail -n 40 build-windows/build.log >&2; exit 1; }
-grep -F "$bundle/" build-windows/build.log | grep ': warning: ' >&2 || true
+bundle_lines() { grep -E '/(Cert/[^ ]*|Json/Settings\.json): (error|warning): ' build-windows/build.log >&2; }
+cmake --build build-windows > build-windows/build.log 2>&1 || { bundle_lines || tail -n 40 build-windows/build.log >&2; exit 1; }
+bundle_lines || true
 release=build-windows/release
 rm -rf "$release" && mkdir -p "$release"
 x86_64-w64-mingw32-strip -o "$release/vyr-cert-installer.exe" build-windows/app/vyr-cert-installer.exe

@@ -28,6 +28,23 @@ debs=$(scripts/build-deb.sh)
 tests/e2e/debian-host.sh play "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")"
 tests/e2e/desktop-entry.sh "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
 
+echo "== an organisation's own release: another bundle folder (two certificates retired, a root with ten days left) under version 1.1.0"
+. tests/e2e/bundle.sh
+second=/tmp/vyr-cert-installer-tests/second-release
+make_second_bundle "$second/bundle" build-test/tests/testdata/tendays.pem
+debs=$(scripts/build-deb.sh --bundle "$second/bundle" --version 1.1.0)
+for deb in $debs; do [ "$(dpkg-deb -f "$deb" Version)" = 1.1.0 ] || { echo "FAIL: $deb is not 1.1.0" >&2; exit 1; }; done
+rm -rf "$second/deb" && dpkg-deb -x "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")" "$second/deb"
+read_back_release "$second/deb/usr/bin/vyr-cert-installer-cli" "$second/bundle" 1.1.0
+"$second/deb/usr/bin/vyr-cert-installer-cli" --check 2>&1 >/dev/null | grep -x 'Vyr_Root_CA_5.cer expires on .*: [0-9] days left' \
+    || { echo "FAIL: --check does not warn of the root's end" >&2; exit 1; }
+scripts/release-windows.sh --bundle "$second/bundle" --version 1.1.0 > /dev/null
+msiinfo export build-windows/release/vyr-cert-installer-1.1.0.msi Property | grep -qx $'ProductVersion\t1.1.0' \
+    || { echo "FAIL: the MSI is not 1.1.0" >&2; exit 1; }
+WINEPREFIX=$second/prefix WINEDEBUG=-all DISPLAY= read_back_release build-windows/release/vyr-cert-installer.exe \
+    "$second/bundle" 1.1.0 wine64
+echo "1.1.0 read back from the packages, --version, the MSI and --check --json"
+
 echo "== the Windows program: Qt for Windows from Debian's source (cached), the static .exe, signed"
 # Signed with a throwaway chain made now; the Wine tests below run the signed .exe.
 signing=/tmp/vyr-cert-installer-tests/signing

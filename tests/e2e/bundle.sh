@@ -25,3 +25,35 @@ expected_stores() {
           || echo "CA $thumbprint"
     done | sort
 }
+
+# make_second_bundle <folder> <new root.pem>: the tree's bundle as a later
+# release changes it: Vyr_Root_CA_1 and Vyr_Int_5 retired, Vyr_Root_CA_5 new;
+# no icon of its own.
+make_second_bundle() {
+    local folder=$1 tree
+    tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../resources" && pwd)
+    rm -rf "$folder" && mkdir -p "$folder/Cert" "$folder/Json"
+    cp "$tree"/Cert/* "$folder/Cert/"
+    rm "$folder/Cert/Vyr_Root_CA_1.cer" "$folder/Cert/Vyr_Int_5.crt"
+    openssl x509 -in "$2" -outform DER -out "$folder/Cert/Vyr_Root_CA_5.cer"
+    printf '{\r\n  "rootCerts": ["Vyr_Root_CA_2.cer", "Vyr_Root_CA_3.crt", "Vyr_Root_CA_4.cer", "Vyr_Root_CA_5.cer"],\r\n  "interimCerts": ["Vyr_Int_1.crt", "Vyr_Int_2.crt", "Vyr_Int_3.crt", "Vyr_Int_4.crt"]\r\n}\r\n' \
+        > "$folder/Json/Settings.json"
+}
+
+# read_back_release <program> <bundle folder> <version> [runner]: the program
+# says the version, and its --check --json lists exactly the bundle's set,
+# each with its end of validity.
+read_back_release() {
+    local program=$1 bundle=$2 version=$3 runner=${4:-} out
+    out=$(mktemp -d)
+    $runner "$program" --version | tr -d '\r' > "$out/version"
+    grep -qx "vyr-cert-installer\(-cli\)\? $version" "$out/version" \
+        || { echo "FAIL: $program --version says $(cat "$out/version")" >&2; return 1; }
+    $runner "$program" --check --json > "$out/check.json" 2> "$out/check.err"
+    [ "$(python3 -c 'import json, sys
+for c in json.load(sys.stdin)["certificates"]:
+    if "T" in c.get("not_after", "") and isinstance(c.get("days_left"), int): print(c["store"], c["thumbprint"])' \
+        < "$out/check.json" | sort)" = "$(expected_stores "$bundle/Cert")" ] \
+        || { echo "FAIL: $program --check --json lists another set: $(cat "$out/check.json")" >&2; return 1; }
+    rm -rf "$out"
+}
