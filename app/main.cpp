@@ -11,6 +11,7 @@ int main(int argc, char *argv[])
 {
     if (argc > 1)
         return Ps::commandLineMain(argc, argv, Ps::Program::Window);
+    Ps::Platform::scaleWithDisplay();
     QApplication application(argc, argv);
     Ps::Platform::useLayoutFont();
     Ps::MainView window;

@@ -7,6 +7,10 @@
 // platform, chosen by CMake.
 namespace Ps::Platform {
 
+// Asks Qt to scale the whole window with the display's scaling; before the
+// application object exists.
+void scaleWithDisplay();
+
 // Chooses the application's fonts once, before the window is made. The fixed
 // layout was measured in Windows' dialog font at 8 points: Windows keeps its
 // own; elsewhere a font with the same metrics stands in for it.

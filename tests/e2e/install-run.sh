@@ -2,6 +2,7 @@
 # The real executable in Xvfb, driven by real clicks and read from outside:
 # its icon and start-up counts, a click on "Instalare", then the stores
 # checked with OpenSSL, a second click, and the exit button.
+# At the dpi VYR_DPI (default 96), the window scaled as a whole.
 # Usage: install-run.sh <executable> <folder of the bundled certificates> <store root> <scratch folder>
 set -u
 . "$(dirname "$0")/x11.sh"
@@ -18,6 +19,13 @@ start_accessibility
 "$app" &
 APP_PID=$!
 window=$(find_window "Vyr Cert Installer") || fail "no window"
+# Scaled as a whole with the display: 510 x 340 logical pixels, within one
+# device pixel of 510 x 340 times the dpi's factor.
+read -r width height < <(xwininfo -id "$window" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w, h }')
+for side in "$width $(scaled 510)" "$height $(scaled 340)"; do
+    set -- $side
+    [ $(($1 - $2)) -ge -1 ] && [ $(($1 - $2)) -le 1 ] || fail "the window is ${width} x ${height} at ${VYR_DPI:-96} dpi"
+done
 
 icons=$(xprop -id "$window" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ')
 for side in 16 32 48 64 128; do
@@ -60,4 +68,4 @@ expect_field "$texts" root "4 din 4. Succes - 4"
 click_in "$window" 338 252
 wait_exit "$APP_PID" 10 || fail "the exit button did not close the window"
 [ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
-echo "icon in 5 sizes, 0 din 4 / 0 din 5, 9 of 9 installed, stores as bundled, second run alike, exit code 0"
+echo "${width} x ${height} at ${VYR_DPI:-96} dpi, icon in 5 sizes, 0 din 4 / 0 din 5, 9 of 9 installed, stores as bundled, second run alike, exit code 0"

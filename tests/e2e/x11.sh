@@ -5,14 +5,15 @@ start_xvfb() {
     local display
     for display in $(seq 90 140); do
         [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
-        Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+        # The dpi the server announces, as a desktop scaled to VYR_DPI/96 does.
+        Xvfb ":$display" -screen 0 1600x1200x24 -dpi "${VYR_DPI:-96}" -nolisten tcp -noreset >/dev/null 2>&1 &
         XVFB_PID=$!
         export DISPLAY=":$display"
         # The window draws without OpenGL; loading Mesa's GLX driver only adds
         # an allocation that the driver, unloaded at exit, never frees.
         export QT_XCB_GL_INTEGRATION=none
         for _ in $(seq 50); do
-            xdpyinfo >/dev/null 2>&1 && return 0
+            xdpyinfo >/dev/null 2>&1 && { echo "Xft.dpi: ${VYR_DPI:-96}" | xrdb -merge; return 0; }
             kill -0 "$XVFB_PID" 2>/dev/null || break
             sleep 0.1
         done
@@ -41,9 +42,12 @@ find_window() {
     return 1
 }
 
-# Clicks at client-area coordinates $2, $3 of window $1.
+# Device pixels for the window's logical pixel $1, at the server's dpi.
+scaled() { echo $(($1 * ${VYR_DPI:-96} / 96)); }
+
+# Clicks at client-area coordinates $2, $3 of window $1, in logical pixels.
 click_in() {
-    xdotool mousemove --window "$1" "$2" "$3" sleep 0.2 click 1
+    xdotool mousemove --window "$1" "$(scaled "$2")" "$(scaled "$3")" sleep 0.2 click 1
 }
 
 # Waits up to $2 s for process $1 to end; its exit code goes to EXIT_CODE.
@@ -91,6 +95,6 @@ expect_field() { # texts field expected
 }
 
 # The install button is the right half of the button row at 300, 240 (158 x 25).
-click_install() { "$E2E_DIR/window.py" click 419 252; }
+click_install() { "$E2E_DIR/window.py" click "$(scaled 419)" "$(scaled 252)"; }
 
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
