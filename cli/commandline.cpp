@@ -3,6 +3,7 @@
 #include "console.h"
 #include "installrun.h"
 #include "systemtrust.h"
+#include "verbreport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,10 +18,6 @@
 
 namespace Ps {
 namespace {
-
-enum class Verb { Install, Check, Remove };
-
-enum ExitCode { Success = 0, NotAll = 1, Usage = 2, NoRights = 3 };
 
 QString verbName(Verb verb)
 {
@@ -71,35 +68,17 @@ QString resultWord(Outcome outcome)
     }
 }
 
-// Whether the certificate is in its store after the verb, as far as known.
-bool inStore(Outcome outcome, Verb verb)
+QString summary(const VerbReport &report)
 {
-    if (verb == Verb::Remove)
-        return outcome != Outcome::Removed && outcome != Outcome::Absent;
-    return outcome == Outcome::Added || outcome == Outcome::Present;
-}
-
-int exitCode(const QVector<CertificateResult> &results, Verb verb)
-{
-    if (results.isEmpty())
-        return NotAll;
-    for (const CertificateResult &result : results) {
-        if (inStore(result.outcome, verb) != (verb != Verb::Remove))
-            return NotAll;
-    }
-    return Success;
-}
-
-QString summary(const QVector<CertificateResult> &results, Verb verb)
-{
+    const QVector<CertificateResult> &results = report.certificates;
     if (results.isEmpty())
         return QStringLiteral("no certificates listed: the bundled settings are empty or unreadable");
     const auto held = std::count_if(results.cbegin(), results.cend(),
-                                    [verb](const CertificateResult &result) { return inStore(result.outcome, verb); });
+                                    [&report](const CertificateResult &result) { return report.inStore(result); });
     return QStringLiteral("%1 of %2 certificates %3 their stores")
         .arg(held)
         .arg(results.size())
-        .arg(verb == Verb::Remove ? QStringLiteral("left in") : QStringLiteral("in"));
+        .arg(report.verb == Verb::Remove ? QStringLiteral("left in") : QStringLiteral("in"));
 }
 
 QString trustText(const TrustOutcome &outcome)
@@ -148,17 +127,11 @@ void warnOfExpiry(QTextStream &err, const QVector<CertificateResult> &results)
     }
 }
 
-// Per bundled root, for --check: whether the system trust holds it too.
-struct TrustedRoot
+void printLines(QTextStream &out, const VerbReport &report)
 {
-    QString name;
-    bool held;
-};
-
-void printLines(QTextStream &out, const QVector<CertificateResult> &results, Verb verb,
-                const std::optional<TrustOutcome> &trusted, const QVector<TrustedRoot> &trustedRoots,
-                const QVector<TrustTargetState> &targets)
-{
+    const QVector<CertificateResult> &results = report.certificates;
+    const Verb verb = report.verb;
+    const std::optional<TrustOutcome> &trusted = report.trust;
     QString text;
     for (const CertificateResult &result : results) {
         const QString why = reason(result.outcome, verb);
@@ -167,11 +140,11 @@ void printLines(QTextStream &out, const QVector<CertificateResult> &results, Ver
                 + resultWord(result.outcome) + (why.isEmpty() ? QString() : QStringLiteral(": ") + why)
                 + QLatin1Char('\n');
     }
-    for (const TrustedRoot &root : trustedRoots) {
+    for (const TrustedRoot &root : report.trustedRoots) {
         text += QStringLiteral("system trust %1 %2\n")
                     .arg(root.name, root.held ? QStringLiteral("present") : QStringLiteral("missing"));
     }
-    for (const TrustTargetState &target : targets) {
+    for (const TrustTargetState &target : report.targets) {
         text += QStringLiteral("trust target %1 %2\n")
                     .arg(target.id, target.holds ? QStringLiteral("present") : QStringLiteral("missing"));
     }
@@ -180,13 +153,16 @@ void printLines(QTextStream &out, const QVector<CertificateResult> &results, Ver
         for (const UnreachedTarget &target : trusted->unreached)
             text += QStringLiteral("trust target %1 failed: %2\n").arg(target.id, target.why);
     }
-    out << text << summary(results, verb) << '\n';
+    out << text << summary(report) << '\n';
 }
 
-void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb verb, int code,
-               const std::optional<TrustOutcome> &trusted, const QVector<TrustedRoot> &trustedRoots,
-               const QVector<TrustTargetState> &targets)
+void printJson(QTextStream &out, const VerbReport &report)
 {
+    const QVector<CertificateResult> &results = report.certificates;
+    const Verb verb = report.verb;
+    const std::optional<TrustOutcome> &trusted = report.trust;
+    const QVector<TrustedRoot> &trustedRoots = report.trustedRoots;
+    const QVector<TrustTargetState> &targets = report.targets;
     QJsonArray certificates;
     for (const CertificateResult &result : results) {
         QJsonObject entry{{QStringLiteral("store"), storeLabel(result.list)},
@@ -203,8 +179,8 @@ void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb
     }
     QJsonObject document{{QStringLiteral("verb"), verbName(verb)},
                          {QStringLiteral("certificates"), certificates},
-                         {QStringLiteral("summary"), summary(results, verb)},
-                         {QStringLiteral("exit_code"), code}};
+                         {QStringLiteral("summary"), summary(report)},
+                         {QStringLiteral("exit_code"), report.exitCode}};
     if (trusted) {
         document.insert(QStringLiteral("system_trust"), trustText(*trusted));
         QJsonObject unreached;
@@ -228,89 +204,17 @@ void printJson(QTextStream &out, const QVector<CertificateResult> &results, Verb
     out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
 }
 
-// What a verb does when the stores cannot be written: nothing at all.
-QVector<CertificateResult> unwritable(const CertificateLists &lists)
+int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json)
 {
-    QVector<CertificateResult> results;
-    for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
-        for (const QString &name : lists.of(list))
-            results.append({list, name, bundledThumbprint(name), Outcome::StoreUnavailable, QDateTime()});
-    }
-    return results;
-}
-
-bool trustFailed(const std::optional<TrustOutcome> &outcome)
-{
-    return outcome
-           && ((outcome->kind != TrustOutcome::Updated && outcome->kind != TrustOutcome::Unchanged
-                && outcome->kind != TrustOutcome::NoFamily)
-               || !outcome->unreached.isEmpty());
-}
-
-// The system trust's part of a verb, waited for; nothing when the build
-// leaves it off or the verb changed nothing there.
-std::optional<TrustOutcome> updateTrust(SystemTrust *trust, Verb verb, const CertificateLists &lists,
-                                        const QVector<CertificateResult> &results)
-{
-    if (!trust || verb == Verb::Check)
-        return std::nullopt;
-    std::optional<TrustOutcome> outcome =
-        verb == Verb::Install ? placeAddedRoots(*trust, results) : withdrawRoots(*trust, lists);
-    if (outcome && outcome->kind == TrustOutcome::Updated)
-        outcome = trust->refresh();
-    return outcome;
-}
-
-int runVerb(QTextStream &out, QTextStream &err, Verb verb, bool json)
-{
-    const CertificateLists lists = CertificateLists::fromBundle();
     const std::unique_ptr<SystemTrust> trust = systemTrustForThisMachine();
-    QVector<CertificateResult> results;
-    bool noRights = false;
-    if (verb == Verb::Check) {
-        results = checkCertificates(lists);
-        warnOfExpiry(err, results);
-    } else if (!lists.isEmpty() && !storesWritable(lists)) {
-        noRights = true;
-        results = unwritable(lists);
-    } else if (verb == Verb::Install) {
-        // What was there before is said as such; the run still repairs it.
-        const QVector<CertificateResult> before = checkCertificates(lists);
-        InstallObserver quiet;
-        results = installCertificates(lists, quiet);
-        for (int i = 0; i < results.size(); ++i) {
-            CertificateResult &result = results[i];
-            const bool checked = i < before.size() && before[i].name == result.name;
-            if (checked && before[i].outcome == Outcome::Present && result.outcome == Outcome::Added)
-                result.outcome = Outcome::Present;
-            result.thumbprint = checked ? before[i].thumbprint : bundledThumbprint(result.name);
-        }
-    } else {
-        results = removeCertificates(lists);
-    }
-
-    std::optional<TrustOutcome> trusted = noRights ? std::nullopt : updateTrust(trust.get(), verb, lists, results);
-    QVector<TrustedRoot> trustedRoots;
-    QVector<TrustTargetState> targets;
-    if (trust && verb == Verb::Check && trust->family().isEmpty()) {
-        trusted = TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString(), {}};
-    } else if (trust && verb == Verb::Check) {
-        for (const QString &name : lists.roots)
-            trustedRoots.append({name, systemTrustHolds(*trust, name)});
-        targets = systemTrustTargets(*trust, lists);
-    }
-    const bool trustMissing =
-        std::any_of(trustedRoots.cbegin(), trustedRoots.cend(), [](const TrustedRoot &root) { return !root.held; })
-        || std::any_of(targets.cbegin(), targets.cend(), [](const TrustTargetState &target) { return !target.holds; });
-
-    int code = noRights ? NoRights : exitCode(results, verb);
-    if (code == Success && (trustFailed(trusted) || trustMissing))
-        code = NotAll;
+    const VerbReport report = runVerb(verb, trust.get());
+    if (verb == Verb::Check)
+        warnOfExpiry(err, report.certificates);
     if (json)
-        printJson(out, results, verb, code, trusted, trustedRoots, targets);
+        printJson(out, report);
     else
-        printLines(out, results, verb, trusted, trustedRoots, targets);
-    return code;
+        printLines(out, report);
+    return report.exitCode;
 }
 
 int usageError(QTextStream &err, const QCommandLineParser &parser, const QString &why)
@@ -375,7 +279,7 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
         return usageError(err, parser, QStringLiteral("--json needs a verb: --install, --check or --remove"));
     if (verbs.isEmpty())
         return usageError(err, parser, QStringLiteral("a verb is needed: --install, --check or --remove"));
-    return runVerb(out, err, verbs.first(), parser.isSet(json));
+    return printVerb(out, err, verbs.first(), parser.isSet(json));
 }
 
 int commandLineMain(int argc, char *argv[], Program program)
