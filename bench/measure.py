@@ -3,7 +3,7 @@
 prints one Markdown table: each figure a median with its spread (10th to
 90th percentile), each comparison a ratio of medians from the same run.
 
-  measure.py <build folder> <scratch folder> [rounds]
+  measure.py <build folder> <scratch folder> [rounds [display at 96 dpi [display at 192 dpi]]]
 """
 import os
 import shutil
@@ -173,9 +173,17 @@ def verbs():
 startup(env, "offscreen")
 if shutil.which("Xvfb") and len(sys.argv) > 4:
     startup(dict(env, QT_QPA_PLATFORM="xcb", DISPLAY=sys.argv[4], QT_XCB_GL_INTEGRATION="none"), "Xvfb")
+    if len(sys.argv) > 5:
+        startup(dict(env, QT_QPA_PLATFORM="xcb", DISPLAY=sys.argv[5], QT_XCB_GL_INTEGRATION="none"),
+                "Xvfb at 200 %")
 nine_certificates()
 verbs()
 scaling()
+
+exe = os.path.join(os.path.dirname(os.path.abspath(build)), "build-windows", "release", "vyr-cert-installer.exe")
+if os.path.exists(exe):
+    rows.append(("the Windows program, vyr-cert-installer.exe", f"{os.path.getsize(exe):,} bytes", "",
+                 "at most 10,000,000 bytes"))
 
 print(f"| What ({rounds} rounds, interleaved) | Median (10th to 90th percentile) | Ratio | Goal |")
 print("|---|---|---|---|")

@@ -1,13 +1,14 @@
 // Starts the window and ends at its first expose: as main makes it, or
 // (bare) the same widgets on a plain main window, without settings, bundle,
-// icon or OpenSSL.
+// icon or OpenSSL; both scaled with the display.
 #include <QApplication>
 #include <QMainWindow>
 #include <QWindow>
 
+#include "platform.h"
+
 #ifdef VYR_BENCH_APP
 #include "mainview.h"
-#include "platform.h"
 #else
 #include "mainviewform.h"
 #endif
@@ -29,6 +30,8 @@ protected:
 
 int main(int argc, char *argv[])
 {
+    // Both at the display's scale, as main makes the window.
+    Ps::Platform::scaleWithDisplay();
     QApplication application(argc, argv);
 #ifdef VYR_BENCH_APP
     Ps::Platform::useLayoutFont();

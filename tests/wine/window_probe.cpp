@@ -5,13 +5,17 @@
 //                                 on the screen
 //   window_probe stores           every certificate of the local machine's ROOT
 //                                 and CA stores: "<store> <SHA-1 thumbprint>"
-//   window_probe font <text>...   the dialog font Qt gives every widget:
-//                                 "font <face> <pixels>", then per text
-//                                 "width <pixels> <text>"
+//   window_probe font <points> <text>...
+//                                 the dialog font Qt gives every widget:
+//                                 "font <face> <pixels>" at the prefix's dpi,
+//                                 then per text its width in that face at
+//                                 <points>, in device pixels: "width <pixels>"
 #include <windows.h>
+#include <shellapi.h>
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -66,14 +70,15 @@ int stores()
 // own advances, each rounded to a pixel, as Windows lays out a hinted font;
 // Wine's GDI would instead measure its own unhinted Tahoma through FreeType's
 // autohinter, which widens every round letter by a pixel at this size.
-int font(int count, char *texts[])
+int font(int points, int count, wchar_t *texts[])
 {
     LOGFONTW dialog;
     GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof dialog, &dialog);
     if (std::wcscmp(dialog.lfFaceName, L"MS Shell Dlg") == 0)
         std::wcscpy(dialog.lfFaceName, L"MS Shell Dlg 2");
-    const int pixels = dialog.lfHeight < 0 ? -dialog.lfHeight : dialog.lfHeight;
     HDC dc = CreateCompatibleDC(nullptr);
+    const int dialogPixels = dialog.lfHeight < 0 ? -dialog.lfHeight : dialog.lfHeight;
+    const int pixels = MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72);
     HFONT sized = CreateFontIndirectW(&dialog);
     HGDIOBJ previous = SelectObject(dc, sized);
     // The metrics carry the names behind them; the family is the face GDI
@@ -87,16 +92,16 @@ int font(int count, char *texts[])
     design.lfHeight = -static_cast<LONG>(metrics.otmEMSquare);
     HFONT unscaled = CreateFontIndirectW(&design);
     SelectObject(dc, unscaled);
-    std::printf("font %ls %d\n", face, pixels);
+    std::printf("font %ls %d\n", face, dialogPixels);
     for (int i = 0; i < count; ++i) {
         long width = 0;
-        for (const char *c = texts[i]; *c; ++c) {
+        for (const wchar_t *c = texts[i]; *c; ++c) {
             ABC abc;
-            if (!GetCharABCWidthsW(dc, static_cast<unsigned char>(*c), static_cast<unsigned char>(*c), &abc))
+            if (!GetCharABCWidthsW(dc, *c, *c, &abc))
                 return 1;
             width += MulDiv(abc.abcA + static_cast<int>(abc.abcB) + abc.abcC, pixels, metrics.otmEMSquare);
         }
-        std::printf("width %ld %s\n", width, texts[i]);
+        std::printf("width %ld\n", width);
     }
     SelectObject(dc, previous);
     DeleteObject(unscaled);
@@ -113,8 +118,13 @@ int main(int argc, char *argv[])
         return window(argv[2]);
     if (argc == 2 && std::strcmp(argv[1], "stores") == 0)
         return stores();
-    if (argc >= 2 && std::strcmp(argv[1], "font") == 0)
-        return font(argc - 2, argv + 2);
-    std::fprintf(stderr, "usage: window_probe window <title> | stores | font <text>...\n");
+    // The texts as Wine turned the command line into wide characters, which
+    // the narrow argv would have narrowed again to the code page.
+    if (argc >= 3 && std::strcmp(argv[1], "font") == 0) {
+        int count = 0;
+        wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+        return wide && count == argc ? font(std::atoi(argv[2]), count - 3, wide + 3) : 1;
+    }
+    std::fprintf(stderr, "usage: window_probe window <title> | stores | font <points> <text>...\n");
     return 2;
 }
