@@ -22,23 +22,6 @@ struct TrustFamily
     QString bundle;               // the PEM bundle the tool writes, relative to the root
 };
 
-// A client that does not take the roots from the distribution's bundle alone.
-struct TrustTarget
-{
-    enum Kind {
-        FirefoxPolicy, // our entry merged into a policies.json: a security device that follows the bundle
-        ChromePolicy,  // a managed-policy file of ours listing the roots
-        JavaKeystore,  // fed by the family's refresh through a hook that is never told of removals
-    };
-    QString id;
-    Kind kind;
-    QStringList presentWhen; // the target is on this machine when any of these exists
-    QString file;            // what we write, merge into, or read; relative to the root
-    QString ourFolders;      // the topmost folder above file that a placement may create, and a removal
-                             // takes away again once empty
-    QString feeder;          // Java: the hook that adds to or rebuilds the keystore
-};
-
 // The first known family whose trust source exists under fileSystemRoot, in
 // order of preference: a distribution's own tool before p11-kit's generic one.
 std::optional<TrustFamily> findTrustFamily(const QString &fileSystemRoot);

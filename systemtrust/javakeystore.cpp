@@ -1,0 +1,98 @@
+// Java's keystore: fed by the family's refresh through a hook that is never
+// told of removals, so settled after it.
+#include "trusttarget.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <openssl/evp.h>
+
+namespace Ps {
+namespace {
+
+QByteArray sha256Fingerprint(const QByteArray &der)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(der.constData(), std::size_t(der.size()), digest, &size, EVP_sha256(), nullptr) != 1)
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char *>(digest), int(size)).toHex(':').toUpper();
+}
+
+// How many of the roots the keystore holds. Java's JKS keystores hold trusted
+// certificates as their plain DER bytes; any other keystore is listed once
+// through keytool (Debian's default password) and matched by fingerprint.
+int keystoreCount(const QString &path, const QVector<TrustRoot> &roots)
+{
+    QByteArray listing = readAll(path);
+    const bool jks = listing.startsWith(QByteArray::fromHex("feedfeed"));
+    if (!jks) {
+        QProcess keytool;
+        keytool.start(QStringLiteral("keytool"), {QStringLiteral("-list"), QStringLiteral("-keystore"), path,
+                                                 QStringLiteral("-storepass"), QStringLiteral("changeit")});
+        listing = keytool.waitForFinished(60000) ? keytool.readAllStandardOutput() : QByteArray();
+    }
+    return int(std::count_if(roots.cbegin(), roots.cend(), [&](const TrustRoot &root) {
+        const QByteArray wanted = jks ? root.der : sha256Fingerprint(root.der);
+        return !wanted.isEmpty() && listing.contains(wanted);
+    }));
+}
+
+class JavaKeystore : public TrustTarget
+{
+public:
+    JavaKeystore(QString id, QStringList presentWhen, QString file, QString feeder)
+        : TrustTarget(std::move(id), std::move(presentWhen), std::move(file), QString()), feeder(std::move(feeder))
+    {
+    }
+
+    // Fed by the refresh, then settled.
+    QString place(const QDir &, const QVector<TrustRoot> &) const override { return QString(); }
+    QString takeAway(const QDir &) const override { return QString(); }
+
+    bool holds(const QDir &root, const QVector<TrustRoot> &roots) const override
+    {
+        return keystoreCount(root.filePath(file), roots) == roots.size();
+    }
+
+    // Debian's hook learns of added roots from the refresh, but never of
+    // removed ones, and misses both while dpkg is busy: the keystore is
+    // checked after the refresh, and fed or rebuilt when it does not hold
+    // what it should.
+    void settle(const RefreshPlan &plan, TrustOutcome &outcome) const override
+    {
+        const QString keystore = plan.root.filePath(file);
+        const int wanted = plan.removal ? 0 : plan.roots.size();
+        if (keystoreCount(keystore, plan.roots) == wanted)
+            return;
+        const QString hook = plan.root.filePath(feeder);
+        if (QFileInfo(hook).isExecutable()) {
+            QByteArray added;
+            for (const QString &linked : plan.linkedAs)
+                added += '+' + QFile::encodeName(linked) + '\n';
+            const TrustOutcome fed = plan.removal ? runTrustProcess(plan, hook, {QStringLiteral("--fresh")}, QByteArray())
+                                                  : runTrustProcess(plan, hook, {}, added);
+            if (fed.kind == TrustOutcome::Updated && outcome.kind == TrustOutcome::Unchanged)
+                outcome.kind = TrustOutcome::Updated;
+        }
+        const int held = keystoreCount(keystore, plan.roots);
+        if (held == wanted)
+            return;
+        outcome.unreached.append(
+            {id, plan.removal ? QStringLiteral("/%1 still holds %2 of the roots").arg(file).arg(held)
+                              : QStringLiteral("/%1 lacks %2 of the roots (is dpkg busy?)").arg(file).arg(wanted - held)});
+    }
+
+private:
+    const QString feeder; // the hook that adds to or rebuilds the keystore
+};
+
+} // namespace
+
+std::unique_ptr<TrustTarget> makeJavaKeystore(QString id, QStringList presentWhen, QString file, QString feeder)
+{
+    return std::make_unique<JavaKeystore>(std::move(id), std::move(presentWhen), std::move(file), std::move(feeder));
+}
+
+} // namespace Ps
