@@ -90,4 +90,5 @@ awk '/^# /,/^On a fresh Debian/ { if (!/^On a fresh Debian/ && !/^!\[/) print }
 (cd "$release" && python3 -m zipfile -c vyr-cert-installer-windows.zip vyr-cert-installer.exe README.txt \
     && sha256sum vyr-cert-installer.exe "vyr-cert-installer-$version.msi" vyr-cert-installer-windows.zip > SHA256SUMS)
 cat "$release/SHA256SUMS"
+echo "vyr-cert-installer.exe: $(stat -c %s "$release/vyr-cert-installer.exe") bytes"
 ls -l "$release"
