@@ -20,14 +20,7 @@ options=(-xplatform win32-g++ -static -static-runtime -release
     'QMAKE_CXXFLAGS+=-ffunction-sections -fdata-sections'
     -no-freetype -no-feature-style-stylesheet -no-feature-sessionmanager -no-feature-systemtrayicon
     -no-feature-movie -no-feature-vulkan -no-feature-textodfwriter -no-feature-textmarkdownreader
-    -no-feature-textmarkdownwriter -no-feature-imageformat_ppm -no-feature-imageformat_xbm
-    # What the linker pulled in without the program using it: the file dialog
-    # that QDialog refers to and all it holds, the graphics view that QWidget
-    # knows of, the state machine, the East Asian codecs, the MIME database.
-    -no-feature-filedialog -no-feature-colordialog -no-feature-fontdialog -no-feature-messagebox
-    -no-feature-errormessage -no-feature-inputdialog -no-feature-progressdialog -no-feature-wizard
-    -no-feature-graphicsview -no-feature-statemachine -no-feature-big_codecs -no-feature-mimetype-database
-    -no-feature-printer)
+    -no-feature-textmarkdownwriter -no-feature-imageformat_ppm -no-feature-imageformat_xbm)
 tag=$(printf '%s\n' "$version" "${options[@]}" | sha256sum | cut -c1-12)
 prefix=$cache_root/qt-$version-mingw64-static-$tag
 # One build at a time: a second caller waits for the first one's Qt instead
