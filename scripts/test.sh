@@ -40,7 +40,7 @@ read_back_release "$second/deb/usr/bin/vyr-cert-installer-cli" "$second/bundle" 
 grep -x 'Vyr_Root_CA_5.cer expires on .*: [0-9] days left' "$second/check.err" \
     || { echo "FAIL: --check does not warn of the root's end: $(cat "$second/check.err")" >&2; exit 1; }
 scripts/release-windows.sh --bundle "$second/bundle" --version 1.1.0 > /dev/null
-msiinfo export build-windows/release/vyr-cert-installer-1.1.0.msi Property | grep -qx $'ProductVersion\t1.1.0' \
+msiinfo export build-windows/release/vyr-cert-installer-1.1.0.msi Property | tr -d '\r' | grep -qx $'ProductVersion\t1.1.0' \
     || { echo "FAIL: the MSI is not 1.1.0" >&2; exit 1; }
 WINEPREFIX=$second/prefix /usr/lib/wine/wine64 wineboot --init > /dev/null 2>&1
 WINEPREFIX=$second/prefix WINEDEBUG=-all DISPLAY= read_back_release build-windows/release/vyr-cert-installer.exe \
