@@ -184,6 +184,23 @@ exe = os.path.join(os.path.dirname(os.path.abspath(build)), "build-windows", "re
 if os.path.exists(exe):
     rows.append(("the Windows program, vyr-cert-installer.exe", f"{os.path.getsize(exe):,} bytes", "",
                  "at most 10,000,000 bytes"))
+    # A whole process under Wine (its server kept running), against an
+    # earlier build given in VYR_BENCH_OLD_EXE: what a start-up script pays.
+    old = os.environ.get("VYR_BENCH_OLD_EXE")
+    wine = shutil.which("wine64") or "/usr/lib/wine/wine64"
+    if old and os.path.exists(wine):
+        wine_env = dict(env, WINEPREFIX=os.path.join(scratch, "wineprefix"), WINEDEBUG="-all")
+        subprocess.run([wine, "wineboot", "--init"], env=wine_env, capture_output=True)
+        server = subprocess.Popen(["wineserver", "-p"], env=wine_env)
+        runs = interleaved({
+            "new": lambda: process([wine, exe, "--version"], wine_env)[0],
+            "old": lambda: process([wine, old, "--version"], wine_env)[0],
+        })
+        subprocess.run(["wineserver", "-k"], env=wine_env)
+        server.wait()
+        rows.append((f"the earlier .exe, {os.path.getsize(old):,} bytes", "", "", ""))
+        row("under Wine, --version: the earlier .exe", runs["old"], "ms")
+        row("under Wine, --version: this .exe", runs["new"], "ms", "the earlier .exe", runs["old"])
 
 print(f"| What ({rounds} rounds, interleaved) | Median (10th to 90th percentile) | Ratio | Goal |")
 print("|---|---|---|---|")
