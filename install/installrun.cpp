@@ -105,16 +105,18 @@ QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, 
     for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
         for (const QString &name : lists.of(list)) {
             CertificateResult result{list, name, QString(), Outcome::UnsafeName, QDateTime()};
-            const BundleFact *fact = bundledFact(name);
             // Known from the build, the certificate needs no decoding.
-            const std::optional<QByteArray> bytes = fact ? std::optional<QByteArray>(QByteArray()) : bundledBytes(name);
-            if (isBareFileName(name) && !bytes)
-                result.outcome = Outcome::NotInBundle;
-            if (bytes) {
+            const BundleFact *fact = bundledFact(name);
+            const std::optional<QByteArray> bytes = fact ? std::nullopt : bundledBytes(name);
+            if (!fact && !bytes) {
+                if (isBareFileName(name))
+                    result.outcome = Outcome::NotInBundle;
+            } else {
                 const QueryAnswer answer = fact ? byThumbprint(fact->sha1, storeName(list))
                                                 : query(bytes->constData(), std::size_t(bytes->size()), storeName(list));
                 result.thumbprint = QString::fromStdString(answer.thumbprint);
-                result.notAfter = bundledNotAfter(name);
+                if (fact)
+                    result.notAfter = QDateTime::fromSecsSinceEpoch(fact->notAfter, Qt::UTC);
                 const Outcome outcomes[] = {found, notFound, Outcome::NotACertificate, Outcome::StoreUnavailable,
                                             Outcome::StoreRefused};
                 result.outcome = outcomes[int(answer.result)];
@@ -213,12 +215,6 @@ QString bundledThumbprint(const QString &name)
     const std::optional<QByteArray> bytes = bundledBytes(name);
     return bytes ? QString::fromStdString(certificateThumbprint(bytes->constData(), std::size_t(bytes->size())))
                  : QString();
-}
-
-QDateTime bundledNotAfter(const QString &name)
-{
-    const BundleFact *fact = bundledFact(name);
-    return fact ? QDateTime::fromSecsSinceEpoch(fact->notAfter, Qt::UTC) : QDateTime();
 }
 
 std::optional<TrustOutcome> placeAddedRoots(SystemTrust &trust, const QVector<CertificateResult> &results)

@@ -83,9 +83,6 @@ QVector<CertificateResult> removeCertificates(const CertificateLists &lists);
 bool storesWritable(const CertificateLists &lists);
 // The SHA-1 thumbprint of a bundled certificate, or an empty string.
 QString bundledThumbprint(const QString &name);
-// When a bundled certificate stops being valid, as the build read it; invalid
-// when the build did not.
-QDateTime bundledNotAfter(const QString &name);
 
 // The system trust's share of a run: each root now in the "ROOT" store
 // placed in the system's trust source and the other targets. Nothing when the

@@ -48,19 +48,20 @@ std::optional<TrustOutcome> updateTrust(SystemTrust *trust, Verb verb, const Cer
     return outcome;
 }
 
-} // namespace
-
-bool VerbReport::inStore(const CertificateResult &result) const
-{
-    return inStoreAfter(result.outcome, verb);
-}
-
+// Whether the trust step failed, or left a target without the change.
 bool trustFailed(const std::optional<TrustOutcome> &outcome)
 {
     return outcome
            && ((outcome->kind != TrustOutcome::Updated && outcome->kind != TrustOutcome::Unchanged
                 && outcome->kind != TrustOutcome::NoFamily)
                || !outcome->unreached.isEmpty());
+}
+
+} // namespace
+
+bool VerbReport::inStore(const CertificateResult &result) const
+{
+    return inStoreAfter(result.outcome, verb);
 }
 
 VerbReport runVerb(Verb verb, SystemTrust *trust)

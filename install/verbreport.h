@@ -41,9 +41,6 @@ struct VerbReport
 // waited for.
 VerbReport runVerb(Verb verb, SystemTrust *trust);
 
-// Whether the trust step failed, or left a target without the change.
-bool trustFailed(const std::optional<TrustOutcome> &outcome);
-
 } // namespace Ps
 
 #endif
