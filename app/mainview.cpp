@@ -1,6 +1,7 @@
 #include "mainview.h"
 
 #include "installrun.h"
+#include "verbreport.h"
 #include "mainviewform.h"
 #include "runexplanation.h"
 #include "settings.h"
@@ -113,43 +114,41 @@ void MainView::on_btnInstall_clicked()
     ui->progressInterimCerts->setMaximum(interimTotal);
     ui->progressRootCerts->setMaximum(rootTotal);
 
-    QVector<CertificateResult> results;
+    VerbReport report;
     {
         RunProgress progress(*this, *ui);
-        results = installCertificates({rootCertFiles, interimCertFiles}, progress);
+        report = runInstall({rootCertFiles, interimCertFiles}, systemTrust.get(), progress);
     }
-    const int succeeded = int(std::count_if(results.cbegin(), results.cend(), [](const CertificateResult &result) {
-        return result.outcome == Outcome::Added;
-    }));
 
     ui->lblStatus->setText(statusPrefix
                            + QString::fromUtf8(u8"Importare finalizat\u0103 <br/> Importat cu succes ")
-                           + QString::number(succeeded) + QLatin1String(" certificate din ")
+                           + QString::number(report.imported) + QLatin1String(" certificate din ")
                            + QString::number(rootTotal + interimTotal) + statusSuffix);
-    const QString explanation = runExplanation(results);
+    QStringList explanation;
+    if (report.withdrawnCount() > 0)
+        explanation << withdrawnMessage(report.withdrawnCount());
+    explanation << runExplanation(report.certificates + report.retired);
+    explanation.removeAll(QString());
     if (explanation.isEmpty())
         ui->statusBar->clearMessage();
     else
-        ui->statusBar->showMessage(explanation);
-    if (systemTrust)
-        updateSystemTrust(results, explanation);
+        ui->statusBar->showMessage(explanation.join(QLatin1Char(' ')));
+    if (report.trust)
+        showSystemTrust(report, explanation.join(QLatin1Char(' ')));
 }
 
 // The summary stands as soon as the stores are written; the system trust's
 // refresh, seconds long, goes on in the background and reports on the status
 // bar, after what the run itself had to say.
-void MainView::updateSystemTrust(const QVector<CertificateResult> &results, const QString &explanation)
+void MainView::showSystemTrust(const VerbReport &report, const QString &explanation)
 {
-    const std::optional<TrustOutcome> placed = placeAddedRoots(*systemTrust, results);
-    if (!placed)
-        return;
     const QPointer<QStatusBar> statusBar = ui->statusBar;
     auto show = [statusBar, explanation](const QString &trust) {
         if (statusBar)
             statusBar->showMessage(explanation.isEmpty() ? trust : explanation + QLatin1Char(' ') + trust);
     };
-    if (placed->kind != TrustOutcome::Updated) {
-        show(trustMessage(*placed));
+    if (!report.refreshPending) {
+        show(trustMessage(*report.trust));
         return;
     }
     show(trustUpdatingMessage());

@@ -13,7 +13,7 @@ namespace Ps {
 
 class Settings;
 class SystemTrust;
-struct CertificateResult;
+struct VerbReport;
 
 // The one window: two certificate lists, their progress, and a status line.
 class MainView : public QMainWindow
@@ -37,7 +37,7 @@ private slots:
     void on_btnInstall_clicked();
 
 private:
-    void updateSystemTrust(const QVector<CertificateResult> &results, const QString &explanation);
+    void showSystemTrust(const VerbReport &report, const QString &explanation);
 
     MainViewForm *ui;
     Settings *settings;

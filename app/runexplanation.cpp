@@ -51,6 +51,10 @@ QString runExplanation(const QVector<CertificateResult> &results)
     if (!unsafe.isEmpty())
         parts << QString::fromUtf8(u8"Setările numesc fișiere care nu pot fi folosite: %1.")
                      .arg(printable(unsafe, true));
+    if (!namesWith(results, {Outcome::RecordUnavailable}).isEmpty())
+        parts << QString::fromUtf8(u8"Evidența certificatelor adăugate de program (%1) nu a putut fi citită "
+                                   u8"sau scrisă: nu s-a schimbat nimic.")
+                     .arg(Record::location());
     const QStringList refused = namesWith(results, {Outcome::StoreRefused});
     if (!refused.isEmpty())
         parts << QString::fromUtf8(u8"Depozitul a refuzat: %1.").arg(printable(refused));
@@ -60,6 +64,11 @@ QString runExplanation(const QVector<CertificateResult> &results)
 } // namespace Ps
 
 namespace Ps {
+
+QString withdrawnMessage(int count)
+{
+    return QString::fromUtf8(u8"Certificate scoase din uz și retrase: %1.").arg(count);
+}
 
 QString trustUpdatingMessage()
 {

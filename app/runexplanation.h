@@ -10,6 +10,8 @@ namespace Ps {
 QString runExplanation(const QVector<CertificateResult> &results);
 
 // The system trust's part, in Romanian, one sentence.
+// How many retired certificates of ours the run took out of the stores.
+QString withdrawnMessage(int count);
 QString trustUpdatingMessage();
 QString trustMessage(const TrustOutcome &outcome);
 

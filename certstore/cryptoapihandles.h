@@ -30,6 +30,16 @@ inline StorePtr openLocalMachineStore(const wchar_t *storeName, DWORD extraFlags
                                   storeName));
 }
 
+// The local machine's own registry store alone, without the copies that
+// Group Policy, the enterprise store or Windows Update deliver into the
+// system store's view: what a deletion may touch.
+inline StorePtr openLocalMachineRegistryStore(const wchar_t *storeName, DWORD extraFlags)
+{
+    return StorePtr(CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                  CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG | extraFlags,
+                                  storeName));
+}
+
 inline HCERTSTORE handle(const StorePtr &store)
 {
     return static_cast<HCERTSTORE>(store.get());

@@ -94,7 +94,7 @@ QueryAnswer remove(bool known, const wchar_t *storeName, std::vector<BYTE> &hash
     if (!known)
         return {QueryResult::NotACertificate, std::string()};
     QueryAnswer answer{QueryResult::NotFound, hex(hash)};
-    const StorePtr store = openLocalMachineStore(storeName, 0);
+    const StorePtr store = openLocalMachineRegistryStore(storeName, 0);
     if (!store) {
         answer.result = QueryResult::StoreUnavailable;
         return answer;

@@ -24,7 +24,8 @@ struct QueryAnswer
 // thumbprint in the local machine's store storeName, opened read-only.
 QueryAnswer findCertificateInStore(const void *data, std::size_t size, const wchar_t *storeName);
 
-// Deletes every copy of that certificate, by thumbprint, and nothing else.
+// Deletes every copy of that certificate, by thumbprint, and nothing else, from
+// the local machine's own registry store: a copy delivered by policy stays.
 QueryAnswer deleteCertificateFromStore(const void *data, std::size_t size, const wchar_t *storeName);
 
 // The same two for a certificate known by its SHA-1 thumbprint (40 hex

@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "installrun.h"
+#include "record.h"
 #include "systemtrust.h"
 #include "verbreport.h"
 
@@ -45,6 +46,8 @@ QString reason(Outcome outcome, Verb verb)
                                    : QStringLiteral("the store could not be opened for writing");
     case Outcome::StoreRefused:
         return QStringLiteral("the store refused it");
+    case Outcome::RecordUnavailable:
+        return QStringLiteral("the record of what this program added could not be read or written");
     default:
         return QString();
     }
@@ -63,6 +66,12 @@ QString resultWord(Outcome outcome)
         return QStringLiteral("removed");
     case Outcome::Absent:
         return QStringLiteral("absent");
+    case Outcome::Withdrawn:
+        return QStringLiteral("withdrawn");
+    case Outcome::Retired:
+        return QStringLiteral("retired");
+    case Outcome::Kept:
+        return QStringLiteral("kept");
     default:
         return QStringLiteral("failed");
     }
@@ -127,9 +136,30 @@ void warnOfExpiry(QTextStream &err, const QVector<CertificateResult> &results)
     }
 }
 
+// What a verb could not do with the record, said once on standard error.
+void warnOfRecord(QTextStream &err, const VerbReport &report)
+{
+    switch (report.record) {
+    case VerbReport::RecordNote::Kept:
+        return;
+    case VerbReport::RecordNote::None:
+        err << "no record of what this program added (" << Record::location()
+            << "): every bundled certificate was removed, whoever had put it there\n";
+        return;
+    case VerbReport::RecordNote::Unavailable:
+        err << "the record of what this program added (" << Record::location() << ") could not be read or written"
+            << (report.verb == Verb::Check ? ": retired certificates are not known\n" : ": nothing was changed\n");
+        return;
+    case VerbReport::RecordNote::Behind:
+        err << "the record of what this program added (" << Record::location()
+            << ") could not be written: the next run finds the same again\n";
+        return;
+    }
+}
+
 void printLines(QTextStream &out, const VerbReport &report)
 {
-    const QVector<CertificateResult> &results = report.certificates;
+    const QVector<CertificateResult> results = report.certificates + report.retired;
     const Verb verb = report.verb;
     const std::optional<TrustOutcome> &trusted = report.trust;
     QString text;
@@ -158,7 +188,7 @@ void printLines(QTextStream &out, const VerbReport &report)
 
 void printJson(QTextStream &out, const VerbReport &report)
 {
-    const QVector<CertificateResult> &results = report.certificates;
+    const QVector<CertificateResult> results = report.certificates + report.retired;
     const Verb verb = report.verb;
     const std::optional<TrustOutcome> &trusted = report.trust;
     const QVector<TrustedRoot> &trustedRoots = report.trustedRoots;
@@ -210,6 +240,7 @@ int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json)
     const VerbReport report = runVerb(verb, trust.get());
     if (verb == Verb::Check)
         warnOfExpiry(err, report.certificates);
+    warnOfRecord(err, report);
     if (json)
         printJson(out, report);
     else
@@ -236,18 +267,21 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
     parser.setApplicationDescription(
         QStringLiteral("Installs the organisation's bundled CA certificates: the roots into the local machine's "
                        "store \"ROOT\", the intermediates into \"CA\".\n%1\n\n"
-                       "Exit codes: 0 every bundled certificate is in its store afterwards (--remove: none is), "
-                       "1 at least one is not, 2 usage error, 3 the stores cannot be opened for writing "
+                       "Exit codes: 0 every bundled certificate is in its store afterwards and no retired one "
+                       "the program added is (--remove: nothing the program added is left), "
+                       "1 otherwise, 2 usage error, 3 the stores cannot be opened for writing "
                        "(not administrator or root), nothing written.")
             .arg(window ? QStringLiteral("Without options it opens its window.")
                         : QStringLiteral("It has no window: give it one verb.")));
     const QCommandLineOption install(QStringLiteral("install"),
-                                     QStringLiteral("Install every bundled certificate, without a window."));
+                                     QStringLiteral("Install every bundled certificate, without a window, and withdraw "
+                                                    "the retired ones this program added."));
     const QCommandLineOption check(QStringLiteral("check"),
-                                   QStringLiteral("Tell whether each bundled certificate is in its store; "
-                                                  "changes nothing."));
+                                   QStringLiteral("Tell whether each bundled certificate is in its store, and "
+                                                  "each retired one this program added still is; changes nothing."));
     const QCommandLineOption remove(QStringLiteral("remove"),
-                                    QStringLiteral("Delete exactly the bundled certificates from their stores."));
+                                    QStringLiteral("Delete the certificates this program added from their stores; "
+                                                   "those that were there before stay."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("With a verb: print one JSON document instead of lines."));
     parser.addOptions({install, check, remove, json});

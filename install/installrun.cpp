@@ -69,16 +69,6 @@ Outcome copyAndImport(const QString &name, const QString &tempDir, StoreList lis
                                                    [&] { observer.importing(name); }));
 }
 
-// The bytes of a bundled certificate; none for a name that is not a bare
-// file name or names no file of the bundle.
-std::optional<QByteArray> bundledBytes(const QString &name)
-{
-    QFile file(QDir(bundleCertDir).filePath(name));
-    if (!isBareFileName(name) || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
-}
-
 // What the build read of a bundled certificate. A bundle registered in place
 // of the compiled-in one (as the tests do) has files the build never read:
 // a fact counts only for a file of the same name and size.
@@ -129,6 +119,22 @@ QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, 
 
 } // namespace
 
+std::optional<QByteArray> bundledBytes(const QString &name)
+{
+    QFile file(QDir(bundleCertDir).filePath(name));
+    if (!isBareFileName(name) || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+RecordEntry recordEntryFor(const CertificateResult &result, bool added)
+{
+    const BundleFact *fact = bundledFact(result.name);
+    return {storeLabel(result.list), result.thumbprint,
+            fact ? QString::fromLatin1(fact->sha256) : QString(), result.name,
+            fact ? QString::fromUtf8(fact->subject) : QString(), added};
+}
+
 CertificateLists CertificateLists::fromBundle()
 {
     const Settings settings(nullptr, QStringLiteral("Settings.json"));
@@ -147,7 +153,7 @@ QString storeLabel(StoreList list)
 
 bool isFailure(Outcome outcome)
 {
-    return outcome > Outcome::Absent;
+    return outcome > Outcome::Kept;
 }
 
 QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer)
@@ -217,18 +223,6 @@ QString bundledThumbprint(const QString &name)
                  : QString();
 }
 
-std::optional<TrustOutcome> placeAddedRoots(SystemTrust &trust, const QVector<CertificateResult> &results)
-{
-    QVector<QByteArray> roots;
-    for (const CertificateResult &result : results) {
-        if (result.list == StoreList::Root && (result.outcome == Outcome::Added || result.outcome == Outcome::Present))
-            roots.append(bundledBytes(result.name).value_or(QByteArray()));
-    }
-    if (roots.isEmpty())
-        return std::nullopt;
-    return trust.place(roots);
-}
-
 namespace {
 
 QVector<QByteArray> bundledRoots(const CertificateLists &lists)
@@ -242,11 +236,6 @@ QVector<QByteArray> bundledRoots(const CertificateLists &lists)
 }
 
 } // namespace
-
-std::optional<TrustOutcome> withdrawRoots(SystemTrust &trust, const CertificateLists &lists)
-{
-    return trust.withdraw(bundledRoots(lists));
-}
 
 QVector<TrustTargetState> systemTrustTargets(const SystemTrust &trust, const CertificateLists &lists)
 {

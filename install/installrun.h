@@ -1,6 +1,7 @@
 #ifndef PS_INSTALLRUN_H
 #define PS_INSTALLRUN_H
 
+#include "record.h"
 #include "systemtrust.h"
 
 #include <QDateTime>
@@ -14,14 +15,17 @@ namespace Ps {
 
 enum class StoreList { Root, Intermediate };
 
-// What became of one bundled certificate. The first five are the answers a
-// verb wants; the rest say why it did not get one.
+// What became of one certificate. The first eight are the answers a verb
+// wants; the rest say why it did not get one.
 enum class Outcome {
     Added,
     Present,
     Missing,
     Removed,
     Absent,
+    Withdrawn, // retired from the bundle, ours, and taken out of its store
+    Retired,   // retired from the bundle, ours, and still in its store
+    Kept,      // bundled but not ours to remove: it was there before
     UnsafeName,        // not a bare file name, so never used as a path
     NoTemporaryFolder, // the temporary folder does not exist or is no folder
     Busy,              // another run kept the temporary folder past the wait
@@ -30,6 +34,7 @@ enum class Outcome {
     NotACertificate,
     StoreUnavailable,  // the store could not be opened (for writing, to add or delete)
     StoreRefused,
+    RecordUnavailable, // the record of what this program added could not be read or written
 };
 
 struct CertificateResult
@@ -83,15 +88,12 @@ QVector<CertificateResult> removeCertificates(const CertificateLists &lists);
 bool storesWritable(const CertificateLists &lists);
 // The SHA-1 thumbprint of a bundled certificate, or an empty string.
 QString bundledThumbprint(const QString &name);
-
-// The system trust's share of a run: each root now in the "ROOT" store
-// placed in the system's trust source and the other targets. Nothing when the
-// run left no root there; Updated when the refresh is to finish the job
-// (it does nothing when nothing changed); otherwise why the trust stays as it was.
-std::optional<TrustOutcome> placeAddedRoots(SystemTrust &trust, const QVector<CertificateResult> &results);
-// Ours for the bundled roots taken out of the trust source and the other
-// targets; Updated when the refresh is to finish the job.
-std::optional<TrustOutcome> withdrawRoots(SystemTrust &trust, const CertificateLists &lists);
+// The bundled file's bytes; none for a name that is not a bare file name or
+// names no file of the bundle.
+std::optional<QByteArray> bundledBytes(const QString &name);
+// The record's entry for a bundled certificate a lookup found (its
+// thumbprint known), with what the build read of it.
+RecordEntry recordEntryFor(const CertificateResult &result, bool added);
 // Each trust target on this machine and whether it holds the bundled roots.
 QVector<TrustTargetState> systemTrustTargets(const SystemTrust &trust, const CertificateLists &lists);
 // Whether the system trust holds the bundled root of that name.

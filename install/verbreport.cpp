@@ -1,5 +1,8 @@
 #include "verbreport.h"
 
+#include "record.h"
+#include "storequery.h"
+
 #include <algorithm>
 
 namespace Ps {
@@ -7,45 +10,30 @@ namespace {
 
 bool inStoreAfter(Outcome outcome, Verb verb)
 {
+    switch (outcome) {
+    case Outcome::Added:
+    case Outcome::Present:
+    case Outcome::Retired:
+    case Outcome::Kept:
+        return true;
+    case Outcome::Missing:
+    case Outcome::Removed:
+    case Outcome::Absent:
+    case Outcome::Withdrawn:
+        return false;
+    default:
+        // A failed removal leaves the certificate where it was.
+        return verb == Verb::Remove;
+    }
+}
+
+// Whether a certificate ended as the verb wants it: a bundled one in its
+// store (removal: out of it, unless it was not ours), a retired one out.
+bool asWanted(const CertificateResult &result, Verb verb, bool retired)
+{
     if (verb == Verb::Remove)
-        return outcome != Outcome::Removed && outcome != Outcome::Absent;
-    return outcome == Outcome::Added || outcome == Outcome::Present;
-}
-
-int exitCodeOf(const QVector<CertificateResult> &results, Verb verb)
-{
-    if (results.isEmpty())
-        return NotAll;
-    for (const CertificateResult &result : results) {
-        if (inStoreAfter(result.outcome, verb) != (verb != Verb::Remove))
-            return NotAll;
-    }
-    return Success;
-}
-
-// What a verb does when the stores cannot be written: nothing at all.
-QVector<CertificateResult> unwritable(const CertificateLists &lists)
-{
-    QVector<CertificateResult> results;
-    for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
-        for (const QString &name : lists.of(list))
-            results.append({list, name, bundledThumbprint(name), Outcome::StoreUnavailable, QDateTime()});
-    }
-    return results;
-}
-
-// The system trust's part of a verb, waited for; nothing when the build
-// leaves it off or the verb changed nothing there.
-std::optional<TrustOutcome> updateTrust(SystemTrust *trust, Verb verb, const CertificateLists &lists,
-                                        const QVector<CertificateResult> &results)
-{
-    if (!trust || verb == Verb::Check)
-        return std::nullopt;
-    std::optional<TrustOutcome> outcome =
-        verb == Verb::Install ? placeAddedRoots(*trust, results) : withdrawRoots(*trust, lists);
-    if (outcome && outcome->kind == TrustOutcome::Updated)
-        outcome = trust->refresh();
-    return outcome;
+        return result.outcome == Outcome::Removed || result.outcome == Outcome::Absent || result.outcome == Outcome::Kept;
+    return retired ? result.outcome == Outcome::Withdrawn : inStoreAfter(result.outcome, verb);
 }
 
 // Whether the trust step failed, or left a target without the change.
@@ -57,6 +45,204 @@ bool trustFailed(const std::optional<TrustOutcome> &outcome)
                || !outcome->unreached.isEmpty());
 }
 
+// Roots first, as the bundled ones are listed.
+void sortRetired(VerbReport &report)
+{
+    std::stable_sort(report.retired.begin(), report.retired.end(),
+                     [](const CertificateResult &a, const CertificateResult &b) { return a.list < b.list; });
+}
+
+int exitCodeOf(const VerbReport &report)
+{
+    if (report.certificates.isEmpty() || report.record == VerbReport::RecordNote::Unavailable
+        || report.record == VerbReport::RecordNote::Behind || trustFailed(report.trust))
+        return NotAll;
+    const Verb verb = report.verb;
+    const bool all = std::all_of(report.certificates.cbegin(), report.certificates.cend(),
+                                 [verb](const CertificateResult &result) { return asWanted(result, verb, false); })
+                     && std::all_of(report.retired.cbegin(), report.retired.cend(),
+                                    [verb](const CertificateResult &result) { return asWanted(result, verb, true); })
+                     && std::all_of(report.trustedRoots.cbegin(), report.trustedRoots.cend(),
+                                    [](const TrustedRoot &root) { return root.held; })
+                     && std::all_of(report.targets.cbegin(), report.targets.cend(),
+                                    [](const TrustTargetState &target) { return target.holds; });
+    return all ? Success : NotAll;
+}
+
+// Every bundled certificate with one outcome: what a verb says when it
+// changes nothing at all.
+QVector<CertificateResult> allWith(const CertificateLists &lists, Outcome outcome)
+{
+    QVector<CertificateResult> results;
+    for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
+        for (const QString &name : lists.of(list))
+            results.append({list, name, bundledThumbprint(name), outcome, QDateTime()});
+    }
+    return results;
+}
+
+StoreList listOf(const RecordEntry &entry)
+{
+    return entry.store == storeLabel(StoreList::Root) ? StoreList::Root : StoreList::Intermediate;
+}
+
+Outcome outcomeOf(QueryResult result, Outcome found, Outcome notFound)
+{
+    const Outcome outcomes[] = {found, notFound, Outcome::NotACertificate, Outcome::StoreUnavailable,
+                                Outcome::StoreRefused};
+    return outcomes[int(result)];
+}
+
+// A certificate of ours taken out of its store, by thumbprint.
+CertificateResult deleteRecorded(const RecordEntry &entry, Outcome deleted)
+{
+    const QueryAnswer answer = deleteThumbprintFromStore(entry.sha1.toStdString(), storeName(listOf(entry)));
+    return {listOf(entry), entry.name, entry.sha1, outcomeOf(answer.result, deleted, Outcome::Absent), QDateTime()};
+}
+
+const RecordEntry *findEntry(const QVector<RecordEntry> &entries, const RecordEntry &wanted)
+{
+    const auto found = std::find_if(entries.cbegin(), entries.cend(),
+                                    [&wanted](const RecordEntry &entry) { return entry.sameCertificate(wanted); });
+    return found == entries.cend() ? nullptr : &*found;
+}
+
+bool isBundled(const RecordEntry &entry, const QVector<CertificateResult> &bundled)
+{
+    return std::any_of(bundled.cbegin(), bundled.cend(), [&entry](const CertificateResult &result) {
+        return !result.thumbprint.isEmpty() && result.thumbprint == entry.sha1 && storeLabel(result.list) == entry.store;
+    });
+}
+
+QVector<QByteArray> rootBytes(const QVector<CertificateResult> &results, std::initializer_list<Outcome> outcomes)
+{
+    QVector<QByteArray> roots;
+    for (const CertificateResult &result : results) {
+        if (result.list == StoreList::Root && std::find(outcomes.begin(), outcomes.end(), result.outcome) != outcomes.end())
+            roots.append(bundledBytes(result.name).value_or(QByteArray()));
+    }
+    return roots;
+}
+
+// The system trust's share, the refresh left pending: nothing when there is
+// nothing for it to do.
+void changeTrust(VerbReport &report, SystemTrust *trust, const QVector<QByteArray> &roots,
+                 const QVector<RootId> &retired, bool removal)
+{
+    if (!trust || (roots.isEmpty() && retired.isEmpty()))
+        return;
+    report.trust = removal ? trust->withdraw(roots, retired) : trust->place(roots, retired);
+    report.refreshPending = report.trust->kind == TrustOutcome::Updated;
+}
+
+// The report in its order, with its exit code.
+void conclude(VerbReport &report)
+{
+    sortRetired(report);
+    report.exitCode = exitCodeOf(report);
+}
+
+// Changes nothing: the stores are out of reach.
+bool unwritable(VerbReport &report, const CertificateLists &lists)
+{
+    if (lists.isEmpty() || storesWritable(lists))
+        return false;
+    report.certificates = allWith(lists, Outcome::StoreUnavailable);
+    report.exitCode = NoRights;
+    return true;
+}
+
+// Changes nothing: what the program added is not known.
+bool unreadable(VerbReport &report, const CertificateLists &lists, const Record &record)
+{
+    if (record.state() != Record::State::Unreadable)
+        return false;
+    report.certificates = allWith(lists, Outcome::RecordUnavailable);
+    report.record = VerbReport::RecordNote::Unavailable;
+    report.exitCode = NotAll;
+    return true;
+}
+
+VerbReport runCheck(const CertificateLists &lists, SystemTrust *trust)
+{
+    VerbReport report{Verb::Check, checkCertificates(lists), {}, std::nullopt, {}, {}, NotAll};
+    const Record record = Record::load();
+    if (record.state() == Record::State::Unreadable)
+        report.record = VerbReport::RecordNote::Unavailable;
+    for (const RecordEntry &entry : record.entries()) {
+        if (!entry.added || isBundled(entry, report.certificates))
+            continue;
+        const QueryAnswer answer = findThumbprintInStore(entry.sha1.toStdString(), storeName(listOf(entry)));
+        if (answer.result != QueryResult::NotFound)
+            report.retired.append({listOf(entry), entry.name, entry.sha1,
+                                   outcomeOf(answer.result, Outcome::Retired, Outcome::Absent), QDateTime()});
+    }
+    if (trust && trust->family().isEmpty()) {
+        report.trust = TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString(), {}};
+    } else if (trust) {
+        for (const QString &name : lists.roots)
+            report.trustedRoots.append({name, systemTrustHolds(*trust, name)});
+        report.targets = systemTrustTargets(*trust, lists);
+    }
+    conclude(report);
+    return report;
+}
+
+VerbReport runRemove(const CertificateLists &lists, SystemTrust *trust)
+{
+    VerbReport report{Verb::Remove, {}, {}, std::nullopt, {}, {}, NotAll};
+    Record record = Record::load();
+    if (unwritable(report, lists) || unreadable(report, lists, record))
+        return report;
+    if (record.state() == Record::State::None) {
+        // A machine an earlier version set up: every bundled certificate goes,
+        // whoever put it there.
+        report.record = VerbReport::RecordNote::None;
+        report.certificates = removeCertificates(lists);
+        changeTrust(report, trust, rootBytes(allWith(lists, Outcome::Removed), {Outcome::Removed}), {}, true);
+        conclude(report);
+        return report;
+    }
+    QVector<RecordEntry> left; // whatever of ours could not be deleted
+    QVector<RootId> gone;
+    for (const CertificateResult &found : checkCertificates(lists)) {
+        const RecordEntry *entry =
+            isFailure(found.outcome) ? nullptr : findEntry(record.entries(), recordEntryFor(found, true));
+        CertificateResult result = found;
+        result.notAfter = QDateTime();
+        if (entry && entry->added)
+            result.outcome = deleteRecorded(*entry, Outcome::Removed).outcome;
+        else if (found.outcome == Outcome::Present || found.outcome == Outcome::Missing)
+            result.outcome = found.outcome == Outcome::Present ? Outcome::Kept : Outcome::Absent;
+        if (entry && isFailure(result.outcome))
+            left.append(*entry);
+        else if (entry && entry->added && result.list == StoreList::Root)
+            gone.append({entry->sha1, entry->sha256});
+        report.certificates.append(result);
+    }
+    for (const RecordEntry &entry : record.entries()) {
+        if (!entry.added || isBundled(entry, report.certificates))
+            continue;
+        const CertificateResult result = deleteRecorded(entry, Outcome::Removed);
+        if (result.outcome != Outcome::Absent)
+            report.retired.append(result);
+        if (isFailure(result.outcome))
+            left.append(entry);
+        else if (result.list == StoreList::Root)
+            gone.append({entry.sha1, entry.sha256});
+    }
+    // The roots that stay keep their place in the system trust; the rest go.
+    const QVector<QByteArray> kept = rootBytes(report.certificates, {Outcome::Kept});
+    if (kept.isEmpty())
+        changeTrust(report, trust, {}, gone, true);
+    else
+        changeTrust(report, trust, kept, gone, false);
+    if (!record.save(left))
+        report.record = VerbReport::RecordNote::Behind;
+    conclude(report);
+    return report;
+}
+
 } // namespace
 
 bool VerbReport::inStore(const CertificateResult &result) const
@@ -64,49 +250,118 @@ bool VerbReport::inStore(const CertificateResult &result) const
     return inStoreAfter(result.outcome, verb);
 }
 
+int VerbReport::withdrawnCount() const
+{
+    return int(std::count_if(retired.cbegin(), retired.cend(),
+                             [](const CertificateResult &result) { return result.outcome == Outcome::Withdrawn; }));
+}
+
+VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, InstallObserver &observer)
+{
+    VerbReport report{Verb::Install, {}, {}, std::nullopt, {}, {}, NotAll};
+    // Without rights on the stores nothing is added and nothing need be
+    // recorded; the window still shows each certificate's turn.
+    if (!lists.isEmpty() && !storesWritable(lists)) {
+        report.certificates = installCertificates(lists, observer);
+        for (CertificateResult &result : report.certificates)
+            result.thumbprint = bundledThumbprint(result.name);
+        report.exitCode = NoRights;
+        return report;
+    }
+    Record record = Record::load();
+    if (unreadable(report, lists, record))
+        return report;
+
+    // What was there before is said as such (the run still repairs it) and
+    // recorded as not ours; what is missing is recorded as ours before it is
+    // added, so that no fault leaves a certificate of ours unrecorded.
+    const QVector<CertificateResult> before = checkCertificates(lists);
+    const QVector<RecordEntry> earlier = record.entries();
+    QVector<RecordEntry> entries = earlier;
+    for (const CertificateResult &result : before) {
+        if ((result.outcome == Outcome::Present || result.outcome == Outcome::Missing)
+            && !findEntry(entries, recordEntryFor(result, false)))
+            entries.append(recordEntryFor(result, result.outcome == Outcome::Missing));
+    }
+    if (!record.save(entries)) {
+        report.certificates = allWith(lists, Outcome::RecordUnavailable);
+        report.record = VerbReport::RecordNote::Unavailable;
+        return report;
+    }
+
+    report.certificates = installCertificates(lists, observer);
+    for (int i = 0; i < report.certificates.size(); ++i) {
+        CertificateResult &result = report.certificates[i];
+        const bool checked = i < before.size() && before[i].name == result.name;
+        if (result.outcome == Outcome::Added)
+            ++report.imported;
+        if (checked && before[i].outcome == Outcome::Present && result.outcome == Outcome::Added)
+            result.outcome = Outcome::Present;
+        result.thumbprint = checked ? before[i].thumbprint : bundledThumbprint(result.name);
+        // An addition this run planned and did not make leaves no entry.
+        if (checked && before[i].outcome == Outcome::Missing && isFailure(result.outcome)
+            && !findEntry(earlier, recordEntryFor(before[i], true))) {
+            entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                         [&](const RecordEntry &entry) {
+                                             return entry.sameCertificate(recordEntryFor(before[i], true));
+                                         }),
+                          entries.end());
+        }
+    }
+
+    // Retired: ours is withdrawn, what was there before only forgotten.
+    QVector<RecordEntry> left;
+    QVector<RecordEntry> withdrawnRoots;
+    QVector<RootId> gone;
+    for (const RecordEntry &entry : qAsConst(entries)) {
+        if (isBundled(entry, before)) {
+            left.append(entry);
+        } else if (entry.added) {
+            // One already gone (an earlier run's withdrawal cut short) is
+            // only forgotten, its files in the system trust taken away.
+            const CertificateResult result = deleteRecorded(entry, Outcome::Withdrawn);
+            if (result.outcome != Outcome::Absent)
+                report.retired.append(result);
+            if (isFailure(result.outcome)) {
+                left.append(entry);
+            } else if (result.list == StoreList::Root) {
+                withdrawnRoots.append(entry);
+                gone.append({entry.sha1, entry.sha256});
+            }
+        }
+    }
+    changeTrust(report, trust, rootBytes(report.certificates, {Outcome::Added, Outcome::Present}), gone, false);
+    // A retired root whose files the trust step could not take away stays
+    // recorded, so that the next run tries again.
+    if (trustFailed(report.trust))
+        left += withdrawnRoots;
+    if (!record.save(left))
+        report.record = VerbReport::RecordNote::Behind;
+    conclude(report);
+    return report;
+}
+
+void settleTrust(VerbReport &report, const TrustOutcome &refreshed)
+{
+    report.trust = refreshed;
+    report.refreshPending = false;
+    conclude(report);
+}
+
 VerbReport runVerb(Verb verb, SystemTrust *trust)
 {
+    InstallObserver quiet;
     const CertificateLists lists = CertificateLists::fromBundle();
-    VerbReport report{verb, {}, std::nullopt, {}, {}, NotAll};
-    bool noRights = false;
-    if (verb == Verb::Check) {
-        report.certificates = checkCertificates(lists);
-    } else if (!lists.isEmpty() && !storesWritable(lists)) {
-        noRights = true;
-        report.certificates = unwritable(lists);
-    } else if (verb == Verb::Install) {
-        // What was there before is said as such; the run still repairs it.
-        const QVector<CertificateResult> before = checkCertificates(lists);
-        InstallObserver quiet;
-        report.certificates = installCertificates(lists, quiet);
-        for (int i = 0; i < report.certificates.size(); ++i) {
-            CertificateResult &result = report.certificates[i];
-            const bool checked = i < before.size() && before[i].name == result.name;
-            if (checked && before[i].outcome == Outcome::Present && result.outcome == Outcome::Added)
-                result.outcome = Outcome::Present;
-            result.thumbprint = checked ? before[i].thumbprint : bundledThumbprint(result.name);
-        }
-    } else {
-        report.certificates = removeCertificates(lists);
-    }
-
-    report.trust = noRights ? std::nullopt : updateTrust(trust, verb, lists, report.certificates);
-    if (trust && verb == Verb::Check && trust->family().isEmpty()) {
-        report.trust = TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString(), {}};
-    } else if (trust && verb == Verb::Check) {
-        for (const QString &name : lists.roots)
-            report.trustedRoots.append({name, systemTrustHolds(*trust, name)});
-        report.targets = systemTrustTargets(*trust, lists);
-    }
-    const bool trustMissing =
-        std::any_of(report.trustedRoots.cbegin(), report.trustedRoots.cend(),
-                    [](const TrustedRoot &root) { return !root.held; })
-        || std::any_of(report.targets.cbegin(), report.targets.cend(),
-                       [](const TrustTargetState &target) { return !target.holds; });
-
-    report.exitCode = noRights ? NoRights : exitCodeOf(report.certificates, verb);
-    if (report.exitCode == Success && (trustFailed(report.trust) || trustMissing))
-        report.exitCode = NotAll;
+    VerbReport report{verb, {}, {}, std::nullopt, {}, {}, NotAll};
+    // The command line writes nothing, not even the copies, without rights.
+    if (verb == Verb::Install && !unwritable(report, lists))
+        report = runInstall(lists, trust, quiet);
+    else if (verb == Verb::Check)
+        report = runCheck(lists, trust);
+    else if (verb == Verb::Remove)
+        report = runRemove(lists, trust);
+    if (report.refreshPending)
+        settleTrust(report, trust->refresh());
     return report;
 }
 

@@ -20,22 +20,41 @@ QByteArray sha256Fingerprint(const QByteArray &der)
     return QByteArray(reinterpret_cast<const char *>(digest), int(size)).toHex(':').toUpper();
 }
 
+// The keystore listed through keytool (Debian's default password): each
+// entry with its SHA-256 fingerprint.
+QByteArray keytoolListing(const QString &path)
+{
+    QProcess keytool;
+    keytool.start(QStringLiteral("keytool"), {QStringLiteral("-list"), QStringLiteral("-keystore"), path,
+                                             QStringLiteral("-storepass"), QStringLiteral("changeit")});
+    return keytool.waitForFinished(60000) ? keytool.readAllStandardOutput() : QByteArray();
+}
+
 // How many of the roots the keystore holds. Java's JKS keystores hold trusted
 // certificates as their plain DER bytes; any other keystore is listed once
-// through keytool (Debian's default password) and matched by fingerprint.
+// through keytool and matched by fingerprint.
 int keystoreCount(const QString &path, const QVector<TrustRoot> &roots)
 {
     QByteArray listing = readAll(path);
     const bool jks = listing.startsWith(QByteArray::fromHex("feedfeed"));
-    if (!jks) {
-        QProcess keytool;
-        keytool.start(QStringLiteral("keytool"), {QStringLiteral("-list"), QStringLiteral("-keystore"), path,
-                                                 QStringLiteral("-storepass"), QStringLiteral("changeit")});
-        listing = keytool.waitForFinished(60000) ? keytool.readAllStandardOutput() : QByteArray();
-    }
+    if (!jks)
+        listing = keytoolListing(path);
     return int(std::count_if(roots.cbegin(), roots.cend(), [&](const TrustRoot &root) {
         const QByteArray wanted = jks ? root.der : sha256Fingerprint(root.der);
         return !wanted.isEmpty() && listing.contains(wanted);
+    }));
+}
+
+// How many of the retired roots, known only by their fingerprints, the
+// keystore still holds.
+int retiredCount(const QString &path, const QVector<RootId> &retired)
+{
+    if (retired.isEmpty())
+        return 0;
+    const QByteArray listing = keytoolListing(path);
+    return int(std::count_if(retired.cbegin(), retired.cend(), [&listing](const RootId &root) {
+        const QByteArray fingerprint = QByteArray::fromHex(root.sha256.toLatin1()).toHex(':').toUpper();
+        return !fingerprint.isEmpty() && listing.contains(fingerprint);
     }));
 }
 
@@ -64,19 +83,23 @@ public:
     {
         const QString keystore = plan.root.filePath(file);
         const int wanted = plan.removal ? 0 : plan.roots.size();
-        if (keystoreCount(keystore, plan.roots) == wanted)
+        if (keystoreCount(keystore, plan.roots) == wanted && retiredCount(keystore, plan.retired) == 0)
             return;
         const QString hook = plan.root.filePath(feeder);
         if (QFileInfo(hook).isExecutable()) {
             QByteArray added;
             for (const QString &linked : plan.linkedAs)
                 added += '+' + QFile::encodeName(linked) + '\n';
-            const TrustOutcome fed = plan.removal ? runTrustProcess(plan, hook, {QStringLiteral("--fresh")}, QByteArray())
-                                                  : runTrustProcess(plan, hook, {}, added);
+            const bool rebuild = plan.removal || !plan.retired.isEmpty();
+            const TrustOutcome fed = rebuild ? runTrustProcess(plan, hook, {QStringLiteral("--fresh")}, QByteArray())
+                                             : runTrustProcess(plan, hook, {}, added);
             if (fed.kind == TrustOutcome::Updated && outcome.kind == TrustOutcome::Unchanged)
                 outcome.kind = TrustOutcome::Updated;
         }
         const int held = keystoreCount(keystore, plan.roots);
+        const int retiredHeld = retiredCount(keystore, plan.retired);
+        if (retiredHeld > 0)
+            outcome.unreached.append({id, QStringLiteral("/%1 still holds %2 retired roots").arg(file).arg(retiredHeld)});
         if (held == wanted)
             return;
         outcome.unreached.append(

@@ -55,8 +55,11 @@ TrustOutcome runRefresh(const RefreshPlan &plan)
             outcome.kind = TrustOutcome::ToolMissing;
             return outcome;
         }
+        // A removed file is dropped from what was built from it only by the
+        // removal's form of the refresh.
+        const bool removed = plan.removal || !plan.retired.isEmpty();
         const TrustOutcome ran =
-            runTrustProcess(plan, tool, plan.removal ? plan.family.removalArguments : plan.family.arguments, QByteArray());
+            runTrustProcess(plan, tool, removed ? plan.family.removalArguments : plan.family.arguments, QByteArray());
         outcome.kind = ran.kind;
         outcome.exitCode = ran.exitCode;
         if (ran.kind != TrustOutcome::Updated)
@@ -74,26 +77,26 @@ class LinuxTrust : public SystemTrust
 public:
     LinuxTrust(const QString &fileSystemRoot, bool privileged)
         : root(QDir(fileSystemRoot)), found(findTrustFamily(fileSystemRoot)), privileged(privileged),
-          plan{root, found.value_or(TrustFamily{}), false, false, {}, {}, {}}
+          plan{root, found.value_or(TrustFamily{}), false, false, {}, {}, {}, {}}
     {
     }
 
     QString family() const override { return found ? found->name : QString(); }
 
-    TrustOutcome place(const QVector<QByteArray> &certificates) override
+    TrustOutcome place(const QVector<QByteArray> &certificates, const QVector<RootId> &retired) override
     {
-        return change(certificates, false);
+        return change(certificates, retired, false);
     }
 
-    TrustOutcome withdraw(const QVector<QByteArray> &certificates) override
+    TrustOutcome withdraw(const QVector<QByteArray> &certificates, const QVector<RootId> &retired) override
     {
-        return change(certificates, true);
+        return change(certificates, retired, true);
     }
 
     bool holds(const QByteArray &certificate) const override
     {
         const QVector<TrustRoot> roots = decodeRoots({certificate});
-        return found && !roots.isEmpty() && QFile::exists(pathFor(roots.first()));
+        return found && !roots.isEmpty() && QFile::exists(pathFor(roots.first().thumbprint));
     }
 
     QVector<TrustTargetState> check(const QVector<QByteArray> &certificates) const override
@@ -142,10 +145,10 @@ public:
     }
 
 private:
-    TrustOutcome change(const QVector<QByteArray> &certificates, bool removal)
+    TrustOutcome change(const QVector<QByteArray> &certificates, const QVector<RootId> &retired, bool removal)
     {
         TrustOutcome outcome{TrustOutcome::Updated, 0, family(), found ? found->tool : QString(), {}};
-        plan = RefreshPlan{root, found.value_or(TrustFamily{}), false, removal, {}, {}, {}};
+        plan = RefreshPlan{root, found.value_or(TrustFamily{}), false, removal, {}, {}, {}, {}};
         if (!found) {
             outcome.kind = TrustOutcome::NoFamily;
             return outcome;
@@ -153,7 +156,7 @@ private:
         bool allDecoded = false;
         plan.roots = decodeRoots(certificates, &allDecoded);
         for (const TrustRoot &certificate : qAsConst(plan.roots)) {
-            const QString path = pathFor(certificate);
+            const QString path = pathFor(certificate.thumbprint);
             plan.linkedAs.append(root.filePath(QStringLiteral("etc/ssl/certs/") + QFileInfo(path).completeBaseName()
                                                + QStringLiteral(".pem")));
             if (removal) {
@@ -168,6 +171,16 @@ private:
             plan.runTool = plan.runTool || written == Write::Written;
             if (written == Write::Failed)
                 outcome.kind = TrustOutcome::WriteFailed;
+        }
+        // Only a retired root that we had placed makes a refresh worth running.
+        for (const RootId &gone : retired) {
+            const QString path = pathFor(gone.sha1);
+            if (!QFileInfo::exists(path))
+                continue;
+            if (!QFile::remove(path))
+                outcome.kind = TrustOutcome::WriteFailed;
+            plan.retired.append(gone);
+            plan.runTool = true;
         }
         if (!allDecoded)
             outcome.kind = TrustOutcome::WriteFailed;
@@ -185,11 +198,11 @@ private:
         return outcome;
     }
 
-    QString pathFor(const TrustRoot &certificate) const
+    QString pathFor(const QString &thumbprint) const
     {
         const QString anchors = root.filePath(found->anchors);
-        return found->ownFolder ? anchors + '/' + ourName + '/' + certificate.thumbprint + QStringLiteral(".crt")
-                                : anchors + '/' + ourName + '-' + certificate.thumbprint + QStringLiteral(".crt");
+        return found->ownFolder ? anchors + '/' + ourName + '/' + thumbprint + QStringLiteral(".crt")
+                                : anchors + '/' + ourName + '-' + thumbprint + QStringLiteral(".crt");
     }
 
     bool startable(TrustOutcome &outcome) const

@@ -19,10 +19,17 @@ inline QString storeFolder(const QString &store)
     return storeRoot() + QLatin1Char('/') + store;
 }
 
+// The record of what the program added lives above the store root.
+inline QString recordFile()
+{
+    return QFileInfo(storeRoot()).path() + QStringLiteral("/record.ini");
+}
+
 inline void clearStores()
 {
     QDir(storeFolder(QStringLiteral("ROOT"))).removeRecursively();
     QDir(storeFolder(QStringLiteral("CA"))).removeRecursively();
+    QFile::remove(recordFile());
 }
 
 inline QString testData(const QString &name)

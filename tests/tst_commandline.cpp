@@ -3,6 +3,7 @@
 // the stores (foreign certificates included), and every usage error.
 #include "commandline.h"
 #include "storefixture.h"
+#include "storequery.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -11,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QResource>
 #include <QTextStream>
 #include <QtTest>
@@ -42,10 +44,10 @@ Run run(const QStringList &arguments, Ps::Program program = Ps::Program::Window)
     return result;
 }
 
-// Adds a test file to a store the way any other program would.
+// Adds a certificate file to a store the way any other program would.
 bool addForeign(const QString &file, const wchar_t *storeName)
 {
-    const std::wstring path = testData(file).toStdWString();
+    const std::wstring path = (QFileInfo(file).isAbsolute() ? file : testData(file)).toStdWString();
     const void *context = nullptr;
     if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_ALL,
                           CERT_QUERY_CONTENT_FLAG_ALL, 0, nullptr, nullptr, nullptr, nullptr, nullptr, &context))
@@ -103,11 +105,12 @@ void TestCommandLine::init()
 void TestCommandLine::verbs_data()
 {
     QTest::addColumn<QString>("settings");
-    QTest::addColumn<bool>("installedBefore");
+    QTest::addColumn<QString>("before"); // what the machine went through first: see verbs()
     QTest::addColumn<QString>("verb");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("results"); // per line, what follows the thumbprint
     QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("err"); // what standard error starts with
 
     auto repeated = [](int count, const QString &word) {
         QStringList words;
@@ -120,36 +123,75 @@ void TestCommandLine::verbs_data()
     secondMissing[1] = QStringLiteral("failed: no such file in the bundle");
 
     QTest::newRow("install into empty stores")
-        << "settings_shipped" << false << "--install" << 0 << all("added") << "9 of 9 certificates in their stores";
+        << "settings_shipped" << "" << "--install" << 0 << all("added") << "9 of 9 certificates in their stores" << "";
     QTest::newRow("install again: what was there is said so")
-        << "settings_shipped" << true << "--install" << 0 << all("present")
-                                   << "9 of 9 certificates in their stores";
-    QTest::newRow("check after install") << "settings_shipped" << true << "--check" << 0 << all("present")
-                                         << "9 of 9 certificates in their stores";
-    QTest::newRow("check of empty stores") << "settings_shipped" << false << "--check" << 1 << all("missing")
-                                           << "0 of 9 certificates in their stores";
-    QTest::newRow("remove after install") << "settings_shipped" << true << "--remove" << 0 << all("removed")
-                                          << "0 of 9 certificates left in their stores";
-    QTest::newRow("remove from empty stores") << "settings_shipped" << false << "--remove" << 0 << all("absent")
-                                              << "0 of 9 certificates left in their stores";
+        << "settings_shipped" << "install" << "--install" << 0 << all("present")
+                                   << "9 of 9 certificates in their stores" << "";
+    QTest::newRow("check after install") << "settings_shipped" << "install" << "--check" << 0 << all("present")
+                                         << "9 of 9 certificates in their stores" << "";
+    QTest::newRow("check of empty stores") << "settings_shipped" << "" << "--check" << 1 << all("missing")
+                                           << "0 of 9 certificates in their stores" << "";
+    QTest::newRow("remove after install") << "settings_shipped" << "install" << "--remove" << 0 << all("removed")
+                                          << "0 of 9 certificates left in their stores" << "";
+    const QString noRecord = QStringLiteral("no record of what this program added");
+    QTest::newRow("remove from empty stores") << "settings_shipped" << "" << "--remove" << 0 << all("absent")
+                                              << "0 of 9 certificates left in their stores" << noRecord;
     QTest::newRow("install with a root missing from the bundle")
-        << "settings_second_root_missing" << false << "--install" << 1 << secondMissing
-        << "8 of 9 certificates in their stores";
+        << "settings_second_root_missing" << "" << "--install" << 1 << secondMissing
+        << "8 of 9 certificates in their stores" << "";
     secondMissing.replaceInStrings(QStringLiteral("added"), QStringLiteral("present"));
     QTest::newRow("check with a root missing from the bundle")
-        << "settings_second_root_missing" << true << "--check" << 1 << secondMissing
-        << "8 of 9 certificates in their stores";
+        << "settings_second_root_missing" << "install" << "--check" << 1 << secondMissing
+        << "8 of 9 certificates in their stores" << "";
     // The number 7 in the list reads as an empty name.
     QStringList unsafe = repeated(10, QStringLiteral("failed: the name is not a bare file name"));
     unsafe[7] = QStringLiteral("added");
     unsafe[9] = QStringLiteral("added");
-    QTest::newRow("install with unsafe names") << "settings_unsafe_names" << false << "--install" << 1 << unsafe
-                                               << "2 of 10 certificates in their stores";
+    QTest::newRow("install with unsafe names") << "settings_unsafe_names" << "" << "--install" << 1 << unsafe
+                                               << "2 of 10 certificates in their stores" << "";
     for (const char *verb : {"--install", "--check", "--remove"}) {
         QTest::addRow("%s with empty lists", verb)
-            << "settings_empty_lists" << false << verb << 1 << QStringList()
-            << "no certificates listed: the bundled settings are empty or unreadable";
+            << "settings_empty_lists" << "" << verb << 1 << QStringList()
+            << "no certificates listed: the bundled settings are empty or unreadable"
+            << (verb == QLatin1String("--remove") ? noRecord : QString());
     }
+
+    // A later release retires Vyr_Root_CA_1 and Vyr_Int_5 and adds Vyr_Root_CA_4.
+    const QString second = QStringLiteral("settings_second_release");
+    QStringList laterSet{"present", "present", "added", "present", "present", "present", "present"};
+    QTest::newRow("second release: check finds the retired")
+        << second << "first release" << "--check" << 1
+        << QStringList{"present", "present", "missing", "present", "present", "present", "present", "retired",
+                       "retired"}
+        << "6 of 7 certificates in their stores" << "";
+    QTest::newRow("second release: install withdraws the retired")
+        << second << "first release" << "--install" << 0 << laterSet + QStringList{"withdrawn", "withdrawn"}
+        << "7 of 7 certificates in their stores" << "";
+    QTest::newRow("second release: a retired root there before is forgotten, not deleted")
+        << second << "first release, Vyr_Root_CA_1.cer there before" << "--install" << 0
+        << laterSet + QStringList{"withdrawn"} << "7 of 7 certificates in their stores" << "";
+    QTest::newRow("second release: remove takes the retired too")
+        << second << "first release" << "--remove" << 0
+        << QStringList{"removed", "removed", "absent", "removed", "removed", "removed", "removed", "removed",
+                       "removed"}
+        << "0 of 7 certificates left in their stores" << "";
+    QStringList thereBefore = all("added");
+    thereBefore[1] = QStringLiteral("present");
+    QTest::newRow("a root there before is said present")
+        << "settings_shipped" << "Vyr_Root_CA_2.cer there before" << "--install" << 0 << thereBefore
+        << "9 of 9 certificates in their stores" << "";
+    thereBefore = all("removed");
+    thereBefore[1] = QStringLiteral("kept");
+    QTest::newRow("a root there before is kept by remove")
+        << "settings_shipped" << "Vyr_Root_CA_2.cer there before, install" << "--remove" << 0 << thereBefore
+        << "1 of 9 certificates left in their stores" << "";
+    QTest::newRow("no record: remove takes every bundled one")
+        << "settings_shipped" << "Vyr_Root_CA_2.cer there before, install, record lost" << "--remove" << 0
+        << all("removed") << "0 of 9 certificates left in their stores" << noRecord;
+    QTest::newRow("a record not ours to read: install changes nothing")
+        << "settings_shipped" << "record garbled" << "--install" << 1
+        << all("failed: the record of what this program added could not be read or written")
+        << "0 of 9 certificates in their stores" << "the record of what this program added";
 }
 
 // Every row starts with a foreign root and a root that shares the first
@@ -158,15 +200,36 @@ void TestCommandLine::verbs_data()
 void TestCommandLine::verbs()
 {
     QFETCH(QString, settings);
-    QFETCH(bool, installedBefore);
+    QFETCH(QString, before);
     QFETCH(QString, verb);
     QFETCH(int, exitCode);
     QFETCH(QStringList, results);
     QFETCH(QString, summary);
+    QFETCH(QString, err);
 
+    // A bundled file put in its store by someone else, before this program.
+    const QRegularExpressionMatch named = QRegularExpression(QStringLiteral("(\\S+) there before")).match(before);
+    const QString thereBefore = named.hasMatch() ? QStringLiteral(":/Cert/") + named.captured(1) : QString();
+    if (!thereBefore.isEmpty()) {
+        const QString copy = QStringLiteral(VYR_TEST_SCRATCH "/tmp/cli/before.cer");
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(thereBefore, copy));
+        QVERIFY(addForeign(copy, L"ROOT"));
+    }
+    if (before.startsWith(QLatin1String("first release"))) {
+        QVERIFY(QResource::registerResource(bundle(QStringLiteral("settings_first_release"))));
+        QCOMPARE(run({QStringLiteral("--install")}).exitCode, 0);
+        QVERIFY(QResource::unregisterResource(bundle(QStringLiteral("settings_first_release"))));
+    }
     QVERIFY(QResource::registerResource(bundle(settings)));
-    if (installedBefore)
+    if (before == QLatin1String("install") || before.contains(QLatin1String(", install")))
         QCOMPARE(run({QStringLiteral("--install")}).exitCode == 0, settings == QLatin1String("settings_shipped"));
+    if (before.endsWith(QLatin1String("record lost")))
+        QVERIFY(QFile::remove(recordFile()));
+    if (before == QLatin1String("record garbled")) {
+        QFile record(recordFile());
+        QVERIFY(record.open(QIODevice::WriteOnly) && record.write("[ROOT]\nnot=ours\n") > 0);
+    }
     QVERIFY(addForeign(QStringLiteral("other.der"), L"ROOT"));
     QVERIFY(addForeign(QStringLiteral("same_subject.der"), L"ROOT"));
     QVERIFY(addForeign(QStringLiteral("inter.der"), L"CA"));
@@ -175,7 +238,7 @@ void TestCommandLine::verbs()
     QVERIFY(QResource::unregisterResource(bundle(settings)));
 
     QCOMPARE(result.exitCode, exitCode);
-    QVERIFY2(result.err.isEmpty(), qPrintable(result.err));
+    QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.startsWith(err), qPrintable(result.err));
     QStringList lines = result.out.split(QLatin1Char('\n'));
     QCOMPARE(lines.takeLast(), QString());
     QCOMPARE(lines.takeLast(), summary);
@@ -185,6 +248,19 @@ void TestCommandLine::verbs()
         QVERIFY2(fields.size() >= 4, qPrintable(line));
         QVERIFY2(fields[2] == QLatin1String("-") || fields[2].size() == 40, qPrintable(line));
         found << line.section(QLatin1Char(' '), 3);
+        // Each line says what the store holds now.
+        const bool held = QFile::exists(storeFolder(fields[0]) + '/' + fields[2] + ".crt");
+        if (QStringList{"added", "present", "kept", "retired"}.contains(fields[3]))
+            QVERIFY2(held, qPrintable(line));
+        if (QStringList{"removed", "withdrawn", "absent", "missing"}.contains(fields[3]))
+            QVERIFY2(!held, qPrintable(line));
+    }
+    if (!thereBefore.isEmpty()) {
+        QFile file(thereBefore);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const QString thumbprint = QString::fromStdString(Ps::certificateThumbprint(bytes.constData(), bytes.size()));
+        QCOMPARE(QFile::exists(storeFolder("ROOT") + '/' + thumbprint + ".crt"), !before.endsWith("record lost"));
     }
     QCOMPARE(found, results);
     QVERIFY(lines.isEmpty() || lines.first().startsWith(QLatin1String("ROOT ")));

@@ -453,7 +453,10 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void *pvObject,
 HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD /*dwEncodingType*/,
                          HCRYPTPROV_LEGACY /*hCryptProv*/, DWORD dwFlags, const void *pvPara)
 {
-    if (lpszStoreProvider != CERT_STORE_PROV_SYSTEM_W || !pvPara
+    // A folder store has no physical stores beside its own: the system
+    // store and its registry store are the same folder.
+    if ((lpszStoreProvider != CERT_STORE_PROV_SYSTEM_W && lpszStoreProvider != CERT_STORE_PROV_SYSTEM_REGISTRY_W)
+        || !pvPara
         || (dwFlags & CERT_SYSTEM_STORE_LOCATION_MASK) != CERT_SYSTEM_STORE_LOCAL_MACHINE)
         return nullptr;
     const std::string name = canonicalStoreName(narrowName(static_cast<const wchar_t *>(pvPara)));

@@ -9,14 +9,21 @@
 #   full-disk     the store root on a tiny tmpfs (by size, then by inodes),
 #                 in a private mount namespace: what is reported added is
 #                 exactly what the stores hold, links included
-# Usage: verbs.sh <case> <executable> <store root> <scratch folder>
+#   second-release  a root put in ROOT by another program, then the first
+#                 release's --install, then the second release (two retired,
+#                 one new): its --check says retired, its --install withdraws
+#                 them and the stores hold exactly its set, its --remove keeps
+#                 the other program's root; without a record, --remove
+#                 removes every bundled one
+# Usage: verbs.sh <case> <executable> <store root> <scratch folder> [<second release's executable> <store_probe>]
 set -u
-case=$1 app=$2 stores=$3 scratch=$4
+case=$1 app=$2 stores=$3 scratch=$4 second=${5:-} probe=${6:-}
 unset DISPLAY QT_QPA_PLATFORM WAYLAND_DISPLAY
 export TMPDIR=$scratch/tmp/verbs
 fail() { echo "FAIL: $*" >&2; exit 1; }
 needs_root() { [ "$(id -u)" = 0 ] || { echo "SKIP: needs root"; exit 77; }; }
-fresh() { rm -rf "$stores/ROOT" "$stores/CA" "$TMPDIR"; mkdir -p "$TMPDIR"; }
+record=$(dirname "$stores")/record.ini
+fresh() { rm -rf "$stores/ROOT" "$stores/CA" "$TMPDIR" "$record"; mkdir -p "$TMPDIR"; }
 verb() { "$app" "$@" > "$scratch/verb.out" 2>&1; echo $?; }
 expect() { # expected-exit verb...
     local want=$1 got
@@ -115,6 +122,35 @@ full-disk)
         [ ! -e "$scratch/verb.unlinked" ] || fail "$limit: $(cat "$scratch/verb.unlinked")"
         echo "$limit: $added of 9 added and held"
     done
+    ;;
+second-release)
+    fresh
+    . "$(dirname "$0")/bundle.sh"
+    line_of() { grep " $1 " "$scratch/verb.out"; }
+    "$probe" add ROOT "$(dirname "$0")/../../resources/Cert/Vyr_Root_CA_2.cer" > /dev/null || fail "no foreign root"
+    expect 0 --install
+    line_of Vyr_Root_CA_2.cer | grep -q ' present$' || fail "the foreign root: $(cat "$scratch/verb.out")"
+    app=$second
+    expect 1 --check
+    [ "$(grep -c ' retired$' "$scratch/verb.out")" = 2 ] || fail "second --check: $(cat "$scratch/verb.out")"
+    expect 0 --install
+    [ "$(grep -c ' withdrawn$' "$scratch/verb.out")" = 2 ] && [ "$(grep -c ' added$' "$scratch/verb.out")" = 1 ] \
+        || fail "second --install: $(cat "$scratch/verb.out")"
+    held=$(for store in ROOT CA; do for file in "$stores/$store"/*.crt; do
+               echo "$store $(basename "$file" .crt)"; done; done | sort)
+    [ "$held" = "$(expected_stores "$(dirname "$second")/second-release/Cert")" ] \
+        || fail "the stores after the second --install: $held"
+    grep -q '^[0-9A-F]\{40\}=Vyr_Root_CA_2.cer, .*, present before$' "$record" || fail "the record: $(cat "$record")"
+    [ "$(grep -c ', added$' "$record")" = 7 ] || fail "the record: $(cat "$record")"
+    expect 0 --remove
+    line_of Vyr_Root_CA_2.cer | grep -q ' kept$' || fail "second --remove: $(cat "$scratch/verb.out")"
+    [ "$(crt_count)" = 1 ] && [ ! -e "$record" ] || fail "after --remove: $(crt_count) certificates, record $(ls "$record" 2>&1)"
+    expect 0 --install
+    rm "$record"
+    expect 0 --remove
+    grep -q '^no record of what this program added' "$scratch/verb.out" || fail "no record: $(cat "$scratch/verb.out")"
+    [ "$(crt_count)" = 0 ] || fail "without a record, --remove left $(crt_count) certificates"
+    held_once
     ;;
 *)
     fail "unknown case $case"

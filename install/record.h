@@ -1,0 +1,60 @@
+#ifndef PS_RECORD_H
+#define PS_RECORD_H
+
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class QSettings;
+
+namespace Ps {
+
+// One certificate this program found in a store or put there.
+struct RecordEntry
+{
+    QString store; // "ROOT" or "CA"
+    QString sha1;  // 40 uppercase hex digits
+    QString sha256;
+    QString name; // the bundled file it came from
+    QString subject;
+    bool added; // this program added it; otherwise it was there before
+
+    bool sameCertificate(const RecordEntry &other) const { return store == other.store && sha1 == other.sha1; }
+};
+
+// What this program knows it did to this machine's stores, kept by the
+// program itself on the machine (never a file of a package or an MSI
+// component, which an upgrade or a purge would take away).
+class Record
+{
+public:
+    enum class State { None, Read, Unreadable };
+
+    static Record load();
+
+    State state() const { return loaded; }
+    const QVector<RecordEntry> &entries() const { return held; }
+    // Writes these entries in place of the record's, only when they differ;
+    // with none left, the record itself goes. False when it could not be
+    // written, and then the record is as it was.
+    bool save(const QVector<RecordEntry> &entries);
+    // Where it lives, for a person to look: a file or a registry key.
+    static QString location();
+
+private:
+    Record(State state, QVector<RecordEntry> entries) : loaded(state), held(std::move(entries)) {}
+
+    State loaded;
+    QVector<RecordEntry> held;
+};
+
+// The platform's side, one thin file each: the settings object the record
+// lives in, and how it is taken away once empty.
+std::unique_ptr<QSettings> openRecordSettings();
+bool removeRecordSettings();
+QString recordLocation();
+
+} // namespace Ps
+
+#endif
