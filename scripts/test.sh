@@ -40,6 +40,7 @@ read_back_release "$second/deb/usr/bin/vyr-cert-installer-cli" "$second/bundle" 
 grep -x 'Vyr_Root_CA_5.cer expires on .*: [0-9] days left' "$second/check.err" \
     || { echo "FAIL: --check does not warn of the root's end: $(cat "$second/check.err")" >&2; exit 1; }
 scripts/release-windows.sh --bundle "$second/bundle" --version 1.1.0 > /dev/null
+cp build-windows/release/vyr-cert-installer.exe "$second/vyr-cert-installer-1.1.0.exe"
 msiinfo export build-windows/release/vyr-cert-installer-1.1.0.msi Property | tr -d '\r' | grep -qx $'ProductVersion\t1.1.0' \
     || { echo "FAIL: the MSI is not 1.1.0" >&2; exit 1; }
 WINEPREFIX=$second/prefix /usr/lib/wine/wine64 wineboot --init > /dev/null 2>&1
@@ -59,7 +60,8 @@ exe_size=$(stat -c %s build-windows/release/vyr-cert-installer.exe)
 
 echo "== under Wine: the CryptoAPI sequences, the manifest, the real program's window and verbs, the MSI, the signature trusted through the program's own --install"
 cmake -S tests/wine -B build-wine -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-    -DVYR_WINDOWS_EXE="$PWD/build-windows/release/vyr-cert-installer.exe"
+    -DVYR_WINDOWS_EXE="$PWD/build-windows/release/vyr-cert-installer.exe" \
+    -DVYR_LATER_EXE="$second/vyr-cert-installer-1.1.0.exe" -DVYR_LATER_CERTS="$second/bundle/Cert"
 cmake --build build-wine
 ctest --test-dir build-wine --output-on-failure -j1
 tests/wine/authenticode.sh build-wine/trust_probe.exe "$signing" /tmp/vyr-cert-installer-tests/authenticode

@@ -7,7 +7,10 @@
 # intermediate and logs each request: curl, Python, Java, Firefox (fresh
 # profiles, and one that ran before the install) and Chromium refuse the
 # chain before --install, trust it after, and refuse it again after --remove,
-# which leaves no dangling link, no policy entry and no Java alias of ours. A
+# which leaves no dangling link, no policy entry and no Java alias of ours.
+# Then a later release that retires the root for another: after its
+# --install, curl refuses the chain of the retired root and trusts one of the
+# new root, and no file, policy entry or Java alias of the retired one is left. A
 # client counts as trusting when its request reaches the server; each first
 # reaches a plain-HTTP control page, so one that cannot start fails the test.
 # Every client runs with a clean environment, in its own process group, ended
@@ -33,7 +36,16 @@ make_bundle "$keys/bundle" root.pem inter.pem
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVYR_SYSTEM_TRUST=ON \
     -DVYR_STORE_ROOT="$scratch/trust-stores" -DVYR_BUNDLE_DIR="$keys/bundle" > /dev/null
 cmake --build "$build" --target vyr-cert-installer > /dev/null
-app=$(realpath "$build/app/vyr-cert-installer")
+cp "$build/app/vyr-cert-installer" "$keys/first-release"
+# The later release: the other root in place of the test root, and a leaf of its own.
+make_bundle "$keys/bundle2" other.pem inter.pem
+cmake -S "$source_dir" -B "$build" -DVYR_BUNDLE_DIR="$keys/bundle2" > /dev/null
+cmake --build "$build" --target vyr-cert-installer > /dev/null
+cp "$build/app/vyr-cert-installer" "$keys/second-release"
+cmake -S "$source_dir" -B "$build" -DVYR_BUNDLE_DIR="$keys/bundle" > /dev/null
+openssl x509 -req -in leaf.csr -CA other.pem -CAkey other.key -set_serial 9 -sha256 -days 365 \
+    -extfile openssl.cnf -extensions leaf -out other-leaf.pem 2> /dev/null
+app=$keys/first-release
 cat leaf.pem inter.pem > chain.pem
 cat > Fetch.java <<'JAVA'
 public class Fetch {
@@ -63,7 +75,10 @@ log=$keys/requests.log
 : > "$log"
 /usr/bin/python3 "$here/tls-server.py" "$log" "$tls" "$plain" "$keys/chain.pem" "$keys/leaf.key" &
 server=$!
-trap "kill $server 2>/dev/null" EXIT
+other_tls=$((tls + 1)) other_plain=$((plain + 1))
+/usr/bin/python3 "$here/tls-server.py" "$log" "$other_tls" "$other_plain" "$keys/other-leaf.pem" "$keys/leaf.key" &
+other_server=$!
+trap "kill $server $other_server 2>/dev/null" EXIT
 for _ in $(seq 50); do grep -q "^ready$" "$log" && break; sleep 0.1; done
 
 mkdir -p "$keys/home"
@@ -103,14 +118,15 @@ visit() { # client url [pattern that ends it]
 # then the TLS page or not.
 clients() {
     local client verdict
-    for client in curl python java firefox-fresh firefox-existing chromium; do
+    local port=${3:-$tls}
+    for client in ${4:-curl python java firefox-fresh firefox-existing chromium}; do
         started=$(date +%s)
         profile_name=$client-$1
         [ "$client" = firefox-existing ] && profile_name=firefox-existing
         visit "$client" "http://127.0.0.1:$plain/$client-$1-control"
         grep -qx "plain /$client-$1-control" "$log" || fail "$client did not start ($1): $(cat "$keys/client.out")"
         from=$(wc -l < "$log")
-        visit "$client" "https://127.0.0.1:$tls/$client-$1" "^(tls /$client-$1|alert)$"
+        visit "$client" "https://127.0.0.1:$port/$client-$1" "^(tls /$client-$1|alert)$"
         verdict=none
         tail -n "+$((from + 1))" "$log" | grep -qx alert && verdict=refused
         grep -qx "tls /$client-$1" "$log" && verdict=trusted
@@ -124,6 +140,8 @@ distribution_ok() {
 }
 fingerprint=$(openssl x509 -in "$keys/root.pem" -noout -fingerprint -sha256 | cut -d= -f2)
 java_holds() { keytool -list -keystore /etc/ssl/certs/java/cacerts -storepass changeit 2>/dev/null | grep -q "$fingerprint"; }
+root_der=$(openssl x509 -in "$keys/root.pem" -outform DER | base64 -w0)
+root_sha1=$(openssl x509 -in "$keys/root.pem" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d :)
 
 distribution_ok
 clients before refused
@@ -148,5 +166,17 @@ distribution_ok
 ! grep -qs vyr-cert-installer /etc/firefox/policies/policies.json || fail "our Firefox policy entry stayed"
 [ ! -e /etc/chromium/policies ] || fail "our Chromium policy stayed: $(find /etc/chromium/policies)"
 ! java_holds || fail "Java still holds the root after --remove"
-echo "every client refused, trusted after --install, refused after --remove; nothing of ours left"
+
+"$app" --install > "$keys/first.out" || fail "the first release again: $(cat "$keys/first.out")"
+"$keys/second-release" --install > "$keys/second.out" || fail "the second release: $(cat "$keys/second.out")"
+grep -qx "ROOT Test_Root.cer $root_sha1 withdrawn" "$keys/second.out" && grep -q " added$" "$keys/second.out" \
+    || fail "the second release: $(cat "$keys/second.out")"
+clients retired refused "$tls" curl
+clients new-root trusted "$other_tls" curl
+[ ! -e "/usr/local/share/ca-certificates/vyr-cert-installer/$root_sha1.crt" ] || fail "the retired root stayed in the trust source"
+! grep -q "$root_der" /etc/chromium/policies/managed/vyr-cert-installer.json || fail "the retired root stayed in Chromium'"'"'s policy"
+! java_holds || fail "Java still holds the retired root"
+[ -z "$(find /etc/ssl/certs -xtype l)" ] || fail "dangling links: $(find /etc/ssl/certs -xtype l)"
+echo "every client refused, trusted after --install, refused after --remove; nothing of ours left;"
+echo "the second release withdrew the retired root: curl refuses its chain and trusts the new root'"'"'s"
 ' - "$keys" "$app" "$here"

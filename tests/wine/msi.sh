@@ -4,10 +4,16 @@
 # stores (read back by thumbprint); a second install changes nothing; the
 # uninstall takes them and the program away; a build whose --install fails
 # fails the install and leaves nothing registered; 1.0.0 -> 1.1.0 leaves one
-# product, and a downgrade is refused.
+# product, and a downgrade is refused. Given a later release's .exe (two
+# certificates retired, a root added) and its Cert folder: a bundled root put
+# in ROOT by another program first; the first release's --install, then the
+# later one's --check (retired) and --install (withdrawn), the record read
+# back with reg query, its --remove keeping the other program's root; and an
+# MSI upgrade to the later release leaving exactly its set.
 # Usage: msi.sh <vyr-cert-installer.exe> <window_probe.exe> <failing_install.exe> <bundle's Cert folder> <scratch>
+#               [<later release's .exe> <its Cert folder>]
 set -u
-exe=$1 probe=$2 failing=$3 certs=$4 scratch=$5
+exe=$1 probe=$2 failing=$3 certs=$4 scratch=$5 later=${6:-} later_certs=${7:-}
 wine=${WINE:-wine64}
 export WINEDEBUG=-all WINEPREFIX=$scratch/prefix DISPLAY=
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -69,3 +75,33 @@ msiexec /i vyr-1.0.0.msi && fail "the downgrade to 1.0.0 was taken"
 msiexec /x vyr-1.1.0.msi || fail "the uninstall of 1.1.0 failed ($?)"
 [ "$(stores)" = "$before" ] && [ ! -e "$installed" ] || fail "the last uninstall left something"
 echo "the MSI: installed, unchanged, uninstalled; a failing --install fails it; upgraded in place, no downgrade"
+[ -n "$later" ] || exit 0
+
+verb() { # program verb: its exit code, its lines in $scratch/verb.out
+    "$wine" "$1" "$2" 2> /dev/null | tr -d '\r' > "$scratch/verb.out"
+    return "${PIPESTATUS[0]}"
+}
+record() { "$wine" reg query 'HKLM\SOFTWARE\Vyr\Cert Installer' /s 2> /dev/null | tr -d '\r'; }
+"$wine" "$probe" add ROOT "$(winepath -w "$certs/Vyr_Root_CA_2.cer")" || fail "the other program's root was not added"
+base=$(stores)
+with_later=$(printf '%s\n%s\n' "$base" "$(expected_stores "$later_certs")" | sort -u)
+verb "$exe" --install || fail "the first release's --install: $(cat "$scratch/verb.out")"
+verb "$later" --check
+[ $? = 1 ] && [ "$(grep -c ' retired$' "$scratch/verb.out")" = 2 ] || fail "the later --check: $(cat "$scratch/verb.out")"
+verb "$later" --install || fail "the later --install: $(cat "$scratch/verb.out")"
+[ "$(grep -c ' withdrawn$' "$scratch/verb.out")" = 2 ] && [ "$(grep -c ' added$' "$scratch/verb.out")" = 1 ] \
+    || fail "the later --install: $(cat "$scratch/verb.out")"
+[ "$(stores)" = "$with_later" ] || fail "the stores after the later --install: $(diff <(echo "$with_later") <(stores))"
+record | grep -q 'Vyr_Root_CA_2\.cer.*present before' && [ "$(record | grep -c 'REG_MULTI_SZ.*added')" = 7 ] \
+    || fail "the record: $(record)"
+verb "$later" --remove && grep -q ' Vyr_Root_CA_2.cer [0-9A-F]* kept$' "$scratch/verb.out" \
+    || fail "the later --remove: $(cat "$scratch/verb.out")"
+[ "$(stores)" = "$base" ] && [ -z "$(record)" ] || fail "after --remove: $(diff <(echo "$base") <(stores)); $(record)"
+
+build "$later" 1.2.0 vyr-1.2.0.msi
+msiexec /i vyr-1.0.0.msi || fail "the install of 1.0.0 failed ($?)"
+msiexec /i vyr-1.2.0.msi || fail "the upgrade to 1.2.0 failed ($?)"
+[ "$(stores)" = "$with_later" ] || fail "the stores after the upgrade to 1.2.0: $(diff <(echo "$with_later") <(stores))"
+msiexec /x vyr-1.2.0.msi || fail "the uninstall of 1.2.0 failed ($?)"
+[ "$(stores)" = "$base" ] || fail "the uninstall of 1.2.0 took what was there before: $(diff <(echo "$base") <(stores))"
+echo "the later release: retired said, withdrawn, recorded, the other program's root kept; the MSI upgrade to it leaves its set"

@@ -5,6 +5,9 @@
 //                                 on the screen
 //   window_probe stores           every certificate of the local machine's ROOT
 //                                 and CA stores: "<store> <SHA-1 thumbprint>"
+//   window_probe add <store> <file>
+//                                 adds the certificate in the file to the local
+//                                 machine's store, as another program would
 //   window_probe font <points> <text>...
 //                                 the dialog font Qt gives every widget:
 //                                 "font <face> <pixels>" at the prefix's dpi,
@@ -110,6 +113,23 @@ int font(int points, int count, wchar_t *texts[])
     return 0;
 }
 
+int add(const char *storeName, const char *file)
+{
+    const std::wstring path(file, file + std::strlen(file));
+    const std::wstring name(storeName, storeName + std::strlen(storeName));
+    const void *context = nullptr;
+    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_CERT,
+                          CERT_QUERY_FORMAT_FLAG_ALL, 0, nullptr, nullptr, nullptr, nullptr, nullptr, &context))
+        return 1;
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, name.c_str());
+    const bool added = store && CertAddCertificateContextToStore(store, static_cast<PCCERT_CONTEXT>(context),
+                                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    if (store)
+        CertCloseStore(store, 0);
+    CertFreeCertificateContext(static_cast<PCCERT_CONTEXT>(context));
+    return added ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -118,6 +138,8 @@ int main(int argc, char *argv[])
         return window(argv[2]);
     if (argc == 2 && std::strcmp(argv[1], "stores") == 0)
         return stores();
+    if (argc == 4 && std::strcmp(argv[1], "add") == 0)
+        return add(argv[2], argv[3]);
     // The texts as Wine turned the command line into wide characters, which
     // the narrow argv would have narrowed again to the code page.
     if (argc >= 3 && std::strcmp(argv[1], "font") == 0) {
@@ -125,6 +147,6 @@ int main(int argc, char *argv[])
         wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
         return wide && count == argc ? font(std::atoi(argv[2]), count - 3, wide + 3) : 1;
     }
-    std::fprintf(stderr, "usage: window_probe window <title> | stores | font <points> <text>...\n");
+    std::fprintf(stderr, "usage: window_probe window <title> | stores | add <store> <file> | font <points> <text>...\n");
     return 2;
 }
