@@ -4,9 +4,7 @@
 #include <QString>
 #include <QVector>
 
-#include <memory>
-
-class QSettings;
+#include <optional>
 
 namespace Ps {
 
@@ -29,15 +27,18 @@ struct RecordEntry
 class Record
 {
 public:
-    enum class State { None, Read, Unreadable };
+    enum class State {
+        None,      // this machine has none: no version that keeps one has run here
+        Read,      // possibly empty
+        Unreadable,
+    };
 
     static Record load();
 
     State state() const { return loaded; }
     const QVector<RecordEntry> &entries() const { return held; }
-    // Writes these entries in place of the record's, only when they differ;
-    // with none left, the record itself goes. False when it could not be
-    // written, and then the record is as it was.
+    // Writes these entries in place of the record's, only when they differ.
+    // False when it could not be written, and then the record is as it was.
     bool save(const QVector<RecordEntry> &entries);
     // Where it lives, for a person to look: a file or a registry key.
     static QString location();
@@ -49,11 +50,21 @@ private:
     QVector<RecordEntry> held;
 };
 
-// The platform's side, one thin file each: the settings object the record
-// lives in, and how it is taken away once empty.
-std::unique_ptr<QSettings> openRecordSettings();
-bool removeRecordSettings();
+// The platform's side, one thin file each: the record as stored (nothing at
+// all when it cannot be read), and a write of the whole set in place of the
+// one stored before. An empty record stays: it tells a later removal that
+// nothing of ours is left, where no record at all means a machine an earlier
+// version set up.
+struct StoredRecord
+{
+    bool exists = false;
+    QVector<RecordEntry> entries;
+};
+std::optional<StoredRecord> readRecord();
+bool writeRecord(const QVector<RecordEntry> &entries, const QVector<RecordEntry> &before);
 QString recordLocation();
+// Whether a stored entry is one this program could have written.
+bool isValidEntry(const RecordEntry &entry);
 
 } // namespace Ps
 

@@ -1,27 +1,74 @@
-// Off Windows: one file in the state folder above the store root, replaced
-// whole at each change (QSettings writes through QSaveFile), so that a
-// package's purge, which knows nothing of it, leaves it.
+// Off Windows: one JSON file in the state folder above the store root, which
+// a package's purge knows nothing of, replaced whole at each change.
 #include "record.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace Ps {
 
 QString recordLocation()
 {
-    return QFileInfo(QStringLiteral(VYR_STORE_ROOT)).path() + QStringLiteral("/record.ini");
+    return QFileInfo(QStringLiteral(VYR_STORE_ROOT)).path() + QStringLiteral("/record.json");
 }
 
-std::unique_ptr<QSettings> openRecordSettings()
+std::optional<StoredRecord> readRecord()
 {
-    return std::make_unique<QSettings>(recordLocation(), QSettings::IniFormat);
+    // Only a record that is surely not there is none: a failing look at it
+    // must not make the next removal take what was there before.
+    struct stat status;
+    if (stat(QFile::encodeName(recordLocation()).constData(), &status) != 0)
+        return errno == ENOENT ? std::optional<StoredRecord>(StoredRecord()) : std::nullopt;
+    QFile file(recordLocation());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (file.error() != QFileDevice::NoError || error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    StoredRecord record{true, {}};
+    for (const QJsonValue &value : document.object().value(QStringLiteral("certificates")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        const QJsonValue added = entry.value(QStringLiteral("added"));
+        if (!added.isBool())
+            return std::nullopt;
+        record.entries.append({entry.value(QStringLiteral("store")).toString(), entry.value(QStringLiteral("sha1")).toString(),
+                        entry.value(QStringLiteral("sha256")).toString(), entry.value(QStringLiteral("name")).toString(),
+                        entry.value(QStringLiteral("subject")).toString(), added.toBool()});
+    }
+    return record;
 }
 
-bool removeRecordSettings()
+bool writeRecord(const QVector<RecordEntry> &entries, const QVector<RecordEntry> &)
 {
-    return QFile::remove(recordLocation()) || !QFileInfo::exists(recordLocation());
+    QJsonArray certificates;
+    for (const RecordEntry &entry : entries) {
+        certificates.append(QJsonObject{{QStringLiteral("store"), entry.store},
+                                        {QStringLiteral("sha1"), entry.sha1},
+                                        {QStringLiteral("sha256"), entry.sha256},
+                                        {QStringLiteral("name"), entry.name},
+                                        {QStringLiteral("subject"), entry.subject},
+                                        {QStringLiteral("added"), entry.added}});
+    }
+    QSaveFile file(recordLocation());
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(QJsonObject{{QStringLiteral("certificates"), certificates}}).toJson());
+    // The commit would put a file whose buffered bytes failed to reach the
+    // disk in place of the whole one: the flush's failure is seen first.
+    if (!file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
 
 } // namespace Ps

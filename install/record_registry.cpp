@@ -1,5 +1,6 @@
 // On Windows: a registry key under HKLM\SOFTWARE, where only administrators
-// and SYSTEM may write; a subkey per store, a value per certificate.
+// and SYSTEM may write; a subkey per store, and per certificate one value
+// written in one step, so that no fault leaves half an entry.
 #include "record.h"
 
 #include <QSettings>
@@ -9,6 +10,15 @@ namespace {
 
 const QString parentKey = QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vyr");
 const QString ownKey = QStringLiteral("Cert Installer");
+const QString addedWord = QStringLiteral("added");
+const QString presentWord = QStringLiteral("present before");
+// Written with the first entry and never taken away: a key without it is no record.
+const QString formatValue = QStringLiteral("Format");
+
+QString keyOf(const RecordEntry &entry)
+{
+    return entry.store + QLatin1Char('/') + entry.sha1;
+}
 
 } // namespace
 
@@ -17,17 +27,38 @@ QString recordLocation()
     return QStringLiteral("HKLM\\SOFTWARE\\Vyr\\") + ownKey;
 }
 
-std::unique_ptr<QSettings> openRecordSettings()
+std::optional<StoredRecord> readRecord()
 {
-    return std::make_unique<QSettings>(parentKey + QLatin1Char('\\') + ownKey, QSettings::NativeFormat);
+    QSettings settings(parentKey + QLatin1Char('\\') + ownKey, QSettings::NativeFormat);
+    StoredRecord record{settings.contains(formatValue), {}};
+    for (const QString &key : settings.allKeys()) {
+        if (key == formatValue)
+            continue;
+        const QStringList value = settings.value(key).toStringList();
+        if (value.size() != 4 || (value[3] != addedWord && value[3] != presentWord))
+            return std::nullopt;
+        record.entries.append({key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1), value[1], value[0],
+                        value[2], value[3] == addedWord});
+    }
+    if (settings.status() != QSettings::NoError)
+        return std::nullopt;
+    return record;
 }
 
-bool removeRecordSettings()
+bool writeRecord(const QVector<RecordEntry> &entries, const QVector<RecordEntry> &before)
 {
-    QSettings parent(parentKey, QSettings::NativeFormat);
-    parent.remove(ownKey);
-    parent.sync();
-    return parent.status() == QSettings::NoError;
+    QSettings settings(parentKey + QLatin1Char('\\') + ownKey, QSettings::NativeFormat);
+    settings.setValue(formatValue, 1);
+    for (const RecordEntry &entry : before) {
+        if (std::none_of(entries.cbegin(), entries.cend(),
+                         [&entry](const RecordEntry &other) { return entry.sameCertificate(other); }))
+            settings.remove(keyOf(entry));
+    }
+    for (const RecordEntry &entry : entries)
+        settings.setValue(keyOf(entry), QStringList{entry.name, entry.sha256, entry.subject,
+                                                    entry.added ? addedWord : presentWord});
+    settings.sync();
+    return settings.status() == QSettings::NoError;
 }
 
 } // namespace Ps

@@ -22,7 +22,7 @@ inline QString storeFolder(const QString &store)
 // The record of what the program added lives above the store root.
 inline QString recordFile()
 {
-    return QFileInfo(storeRoot()).path() + QStringLiteral("/record.ini");
+    return QFileInfo(storeRoot()).path() + QStringLiteral("/record.json");
 }
 
 inline void clearStores()

@@ -11,7 +11,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 unset DISPLAY QT_QPA_PLATFORM
 export TMPDIR=$scratch/tmp/ansible HOME=$scratch/ansible-home ANSIBLE_NOCOLOR=1
 export ANSIBLE_LOCAL_TEMP=$scratch/ansible-home/tmp ANSIBLE_REMOTE_TEMP=$scratch/ansible-home/tmp
-rm -rf "$stores/ROOT" "$stores/CA" "$(dirname "$stores")/record.ini" "$TMPDIR" "$HOME" "$scratch/ansible-bin"
+rm -rf "$stores/ROOT" "$stores/CA" "$(dirname "$stores")/record.json" "$TMPDIR" "$HOME" "$scratch/ansible-bin"
 mkdir -p "$TMPDIR" "$HOME" "$scratch/ansible-bin"
 
 play() {

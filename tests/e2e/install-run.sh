@@ -9,7 +9,7 @@ set -u
 in_private_session "$@"
 app=$1 certs=$2 stores=$3 scratch=$4
 
-rm -rf "$stores/ROOT" "$stores/CA" "$(dirname "$stores")/record.ini" "$scratch/tmp/e2e"
+rm -rf "$stores/ROOT" "$stores/CA" "$(dirname "$stores")/record.json" "$scratch/tmp/e2e"
 mkdir -p "$scratch/tmp/e2e"
 export TMPDIR=$scratch/tmp/e2e
 

@@ -19,7 +19,7 @@ if [ -z "${VYR_AS_USER:-}" ]; then
         exit 77
     fi
     # Everything the user runs lies in folders it may enter.
-    rm -rf "$stores/ROOT" "$stores/CA" "$(dirname "$stores")/record.ini" "$shared_tmp" "$scratch/home"
+    rm -rf "$stores/ROOT" "$stores/CA" "$(dirname "$stores")/record.json" "$shared_tmp" "$scratch/home"
     mkdir -p -m 0755 "$stores/ROOT" "$stores/CA" "$scratch/bin"
     mkdir -p -m 1777 "$shared_tmp"
     mkdir -p "$scratch/home" && chown "$user" "$scratch/home"
