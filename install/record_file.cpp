@@ -2,6 +2,7 @@
 // a package's purge knows nothing of, replaced whole at each change.
 #include "record.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -59,7 +60,9 @@ bool writeRecord(const QVector<RecordEntry> &entries, const QVector<RecordEntry>
                                         {QStringLiteral("added"), entry.added}});
     }
     QSaveFile file(recordLocation());
-    if (!file.open(QIODevice::WriteOnly))
+    // The state folder may not exist yet: the record is written before the
+    // first certificate.
+    if (!QDir().mkpath(QFileInfo(recordLocation()).path()) || !file.open(QIODevice::WriteOnly))
         return false;
     file.write(QJsonDocument(QJsonObject{{QStringLiteral("certificates"), certificates}}).toJson());
     // The commit would put a file whose buffered bytes failed to reach the

@@ -3,6 +3,7 @@
 // run time.
 #include "linuxtrust.h"
 #include "mainview.h"
+#include "verbreport.h"
 #include "storefixture.h"
 
 #include <QLabel>
@@ -185,6 +186,9 @@ void TestInstall::runsBothLists_data()
     QTest::newRow("dangling link at a copy's path is removed, not followed")
         << bundle("settings_shipped") << "4 din 4. Succes - 4" << "5 din 5. Succes - 5" << 4 << 5 << 9 << 9 << 4 << 5
         << "dangling link" << "";
+    QTest::newRow("a later release withdraws the retired ones the first added")
+        << bundle("settings_second_release") << "3 din 3. Succes - 3" << "4 din 4. Succes - 4" << 3 << 4 << 7 << 7 << 3
+        << 4 << "first release installed" << QString::fromUtf8(u8"Certificate scoase din uz și retrase: 2.");
     QTest::newRow("folder at a copy's path fails that entry alone")
         << bundle("settings_shipped") << "4 din 4. Succes - 3" << "5 din 5. Succes - 5" << 4 << 5 << 8 << 9 << 3 << 5
         << "folder" << QString::fromUtf8(u8"Nu au putut fi copiate în dosarul temporar: Vyr_Root_CA_1.cer.");
@@ -206,6 +210,11 @@ std::function<bool()> TestInstall::plant(const QString &hazard)
         QDir().mkpath(elsewhere);
         QFile::link(elsewhere + QStringLiteral("/victim.cer"), copyPath);
         return [=] { return QDir(elsewhere).isEmpty() && !QFileInfo(copyPath).isSymLink(); };
+    } else if (hazard == QLatin1String("first release installed")) {
+        Ps::InstallObserver quiet;
+        Ps::runInstall({{"Vyr_Root_CA_1.cer", "Vyr_Root_CA_2.cer", "Vyr_Root_CA_3.crt"},
+                        {"Vyr_Int_1.crt", "Vyr_Int_2.crt", "Vyr_Int_3.crt", "Vyr_Int_4.crt", "Vyr_Int_5.crt"}},
+                       nullptr, quiet);
     } else if (hazard == QLatin1String("folder")) {
         QDir().mkpath(copyPath);
         QFile kept(copyPath + QStringLiteral("/kept"));
