@@ -6,6 +6,7 @@ prints one Markdown table: each figure a median with its spread (10th to
   measure.py <build folder> <scratch folder> [rounds [display at 96 dpi [display at 192 dpi]]]
 """
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -168,6 +169,40 @@ def verbs():
     # After the first round every --install finds all nine in place.
     row("whole process: vyr-cert-installer-cli --install, repeat", runs["cli install"][1:], "ms",
         "vyr-cert-installer-cli --check", runs["cli check"][1:], "within 2x")
+    repeat_writes()
+
+
+def repeat_writes():
+    """What a repeated --install writes to the stores and the record: files
+    opened for writing, renames, links, removals and syncs, as strace sees
+    them (the copies and the lock in the temporary folder are the run's own)."""
+    if not shutil.which("strace"):
+        return
+    ours = (stores + "/", os.path.join(os.path.dirname(stores), "record.json"))
+    process([cli, "--install"])
+    trace = os.path.join(scratch, "repeat.strace")
+    subprocess.run(["strace", "-f", "-o", trace, "-e",
+                    "trace=openat,close,rename,renameat,renameat2,link,linkat,symlink,symlinkat,unlink,unlinkat,"
+                    "fsync,fdatasync,mkdir,mkdirat", cli, "--install"], env=env, capture_output=True, check=True)
+    writes = syncs = 0
+    files = {}  # (pid, descriptor) -> path
+    with open(trace) as lines:
+        for line in lines:
+            pid, call = line.split(" ", 1)
+            call = call.strip()
+            opened = re.match(r'openat\(\w+, "([^"]*)", ([^,)]*).*\) = (\d+)$', call)
+            synced = re.match(r"f(?:data)?sync\((\d+)\)", call)
+            if opened:
+                files[(pid, opened.group(3))] = opened.group(1)
+                writes += opened.group(1).startswith(ours) and bool(re.search("O_WRONLY|O_RDWR|O_CREAT", opened.group(2)))
+            elif call.startswith("close("):
+                files.pop((pid, call[6:call.index(")")]), None)
+            elif synced:
+                syncs += files.get((pid, synced.group(1)), "").startswith(ours)
+            elif "= -1" not in call and any(path in call for path in ours):
+                writes += 1
+    rows.append(("vyr-cert-installer-cli --install, repeat: the stores and the record",
+                 f"{writes} writes, {syncs} syncs", "", "0 writes, 0 syncs"))
 
 
 startup(env, "offscreen")

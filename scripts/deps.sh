@@ -6,7 +6,7 @@ vyr_packages_deb="$vyr_packages_run debhelper help2man lintian"
 vyr_packages_test="$vyr_packages_deb xvfb xdotool x11-utils x11-xserver-utils util-linux dbus at-spi2-core python3-pyatspi
     mingw-w64 wine64 fonts-wine clang libclang-rt-14-dev ansible-core ansible imagemagick dpkg-dev curl ca-certificates
     debootstrap desktop-file-utils polkitd firefox-esr chromium default-jdk-headless p11-kit-modules
-    osslsigncode wixl msitools"
+    osslsigncode wixl msitools strace"
 
 vyr_install_missing() {
     local wanted missing="" package
