@@ -20,7 +20,12 @@ options=(-xplatform win32-g++ -static -static-runtime -release
     'QMAKE_CXXFLAGS+=-ffunction-sections -fdata-sections'
     -no-freetype -no-feature-style-stylesheet -no-feature-sessionmanager -no-feature-systemtrayicon
     -no-feature-movie -no-feature-vulkan -no-feature-textodfwriter -no-feature-textmarkdownreader
-    -no-feature-textmarkdownwriter -no-feature-imageformat_ppm -no-feature-imageformat_xbm)
+    -no-feature-textmarkdownwriter -no-feature-imageformat_ppm -no-feature-imageformat_xbm
+    # Dialogs and frameworks the window never opens. The message box and the
+    # input dialog stay: the Windows Vista style uses them.
+    -no-feature-filedialog -no-feature-colordialog -no-feature-fontdialog -no-feature-errormessage
+    -no-feature-progressdialog -no-feature-wizard -no-feature-printer -no-feature-graphicsview -no-feature-statemachine -no-feature-big_codecs
+    -no-feature-mimetype-database)
 tag=$(printf '%s\n' "$version" "${options[@]}" | sha256sum | cut -c1-12)
 prefix=$cache_root/qt-$version-mingw64-static-$tag
 # One build at a time: a second caller waits for the first one's Qt instead
