@@ -268,14 +268,16 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
         report.exitCode = NoRights;
         return report;
     }
+    // What was there before is said as such (the run still repairs it) and
+    // recorded as not ours; what is missing is recorded as ours before it is
+    // added, so that no fault leaves a certificate of ours unrecorded. The
+    // record is read after the look: a run beside this one records what it
+    // adds before adding it, so this one never takes that for a certificate
+    // that was there before.
+    const QVector<CertificateResult> before = checkCertificates(lists);
     Record record = Record::load();
     if (unreadable(report, lists, record))
         return report;
-
-    // What was there before is said as such (the run still repairs it) and
-    // recorded as not ours; what is missing is recorded as ours before it is
-    // added, so that no fault leaves a certificate of ours unrecorded.
-    const QVector<CertificateResult> before = checkCertificates(lists);
     const QVector<RecordEntry> earlier = record.entries();
     QVector<RecordEntry> entries = earlier;
     for (const CertificateResult &result : before) {
