@@ -24,9 +24,18 @@ options=(-xplatform win32-g++ -static -static-runtime -release
     # Dialogs and frameworks the window never opens. The message box and the
     # input dialog stay: the Windows Vista style uses them.
     -no-feature-filedialog -no-feature-colordialog -no-feature-fontdialog -no-feature-errormessage
-    -no-feature-progressdialog -no-feature-wizard -no-feature-printer -no-feature-graphicsview -no-feature-statemachine -no-feature-big_codecs
-    -no-feature-mimetype-database)
-tag=$(printf '%s\n' "$version" "${options[@]}" | sha256sum | cut -c1-12)
+    -no-feature-progressdialog -no-feature-wizard -no-feature-printer -no-feature-graphicsview
+    -no-feature-statemachine -no-feature-big_codecs -no-feature-mimetype-database
+    # The public-suffix table of QUrl::topLevelDomain, the Fusion style, and
+    # the MDI area and calendar that the window container and accessibility
+    # would otherwise reach.
+    -no-feature-topleveldomain -no-feature-style-fusion -no-feature-mdiarea -no-feature-calendarwidget)
+# One change to the source, named here so that it is part of the tag: the
+# bundled double-conversion folds case through std::locale::classic(), which
+# draws libstdc++'s locale tables (0.4 MB) into every static program; ASCII
+# folding is what that locale does, and what later double-conversion does.
+patches=(double-conversion-ascii-tolower)
+tag=$(printf '%s\n' "$version" "${options[@]}" "${patches[@]}" | sha256sum | cut -c1-12)
 prefix=$cache_root/qt-$version-mingw64-static-$tag
 # One build at a time: a second caller waits for the first one's Qt instead
 # of wiping its work folder and starting again.
@@ -64,6 +73,10 @@ apt-get "${apt_private[@]}" update -qq
 (cd "$work" && apt-get "${apt_private[@]}" source -qq qtbase-opensource-src > /dev/null)
 source_dir=$(find "$work" -maxdepth 1 -type d -name "qtbase-opensource-src-$version*" | head -n 1)
 [ -n "$source_dir" ] || { echo "the archive's qtbase is not $version: $(ls "$work")" >&2; exit 1; }
+tolower=$source_dir/src/3rdparty/double-conversion/double-conversion.cc
+perl -0pi -e 's/(inline char ToLower\(char ch\) \{\n).*?\n\}/$1  return ch >= '"'A'"' && ch <= '"'Z'"' ? static_cast<char>(ch - '"'A'"' + '"'a'"') : ch;\n}/s' "$tolower"
+grep -q "return ch >= 'A' && ch <= 'Z'" "$tolower" && ! grep -q 'locale::classic' "$tolower" \
+    || { echo "$tolower: the case folding is not where it was" >&2; exit 1; }
 
 # qmake finds the cross tools by one prefix: the binutils as they are, the
 # compilers in their -posix form.

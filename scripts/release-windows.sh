@@ -61,6 +61,9 @@ sign() {
     mv "$1.signed" "$1"
 }
 qt=$(scripts/build-qt-windows.sh)
+# CMake keeps the Qt it found first: a build against another Qt starts afresh.
+[ "$(cat build-windows/qt-prefix 2> /dev/null)" = "$qt" ] || rm -rf build-windows
+mkdir -p build-windows && echo "$qt" > build-windows/qt-prefix
 cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt" \
     -DVYR_BUNDLE_DIR="$bundle" -DVYR_VERSION="$version" > /dev/null
