@@ -311,12 +311,18 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
         }
     }
 
-    // Retired: ours is withdrawn, what was there before only forgotten.
+    // Retired: ours is withdrawn, what was there before only forgotten. Only
+    // a bundle read whole can say what is retired: empty lists or a listed
+    // file that could not be read would otherwise withdraw what is still
+    // shipped.
+    const bool bundleRead = !before.isEmpty() && std::all_of(before.cbegin(), before.cend(), [](const CertificateResult &r) {
+        return !r.thumbprint.isEmpty();
+    });
     QVector<RecordEntry> left;
     QVector<RecordEntry> withdrawnRoots;
     QVector<RootId> gone;
     for (const RecordEntry &entry : qAsConst(entries)) {
-        if (isBundled(entry, before)) {
+        if (!bundleRead || isBundled(entry, before)) {
             left.append(entry);
         } else if (entry.added) {
             // One already gone (an earlier run's withdrawal cut short) is

@@ -170,6 +170,9 @@ void TestCommandLine::verbs_data()
     QTest::newRow("second release: a retired root there before is forgotten, not deleted")
         << second << "first release, Vyr_Root_CA_1.cer there before" << "--install" << 0
         << laterSet + QStringList{"withdrawn"} << "7 of 7 certificates in their stores" << "";
+    QTest::newRow("empty lists withdraw nothing")
+        << "settings_empty_lists" << "first release" << "--install" << 1 << QStringList()
+        << "no certificates listed: the bundled settings are empty or unreadable" << "";
     QTest::newRow("second release: remove takes the retired too")
         << second << "first release" << "--remove" << 0
         << QStringList{"removed", "removed", "absent", "removed", "removed", "removed", "removed", "removed",
@@ -255,6 +258,9 @@ void TestCommandLine::verbs()
         if (QStringList{"removed", "withdrawn", "absent", "missing"}.contains(fields[3]))
             QVERIFY2(!held, qPrintable(line));
     }
+    // Nothing listed, nothing retired: the first release's eight stay beside the three foreign ones.
+    if (settings == QLatin1String("settings_empty_lists") && !before.isEmpty())
+        QCOMPARE(storeEntries("ROOT").filter(".crt").size() + storeEntries("CA").filter(".crt").size(), 11);
     if (!thereBefore.isEmpty()) {
         QFile file(thereBefore);
         QVERIFY(file.open(QIODevice::ReadOnly));
