@@ -91,7 +91,13 @@ play_case() {
         play 3 -e vyr_state=absent # certificates, package and package file removed
         ! chroot "$root" dpkg-query -W -f="\${db:Status-Abbrev}" vyr-cert-installer-cli 2>/dev/null | grep -q "^ii" \
             || fail "the package is still installed"
-        left=$(find "$root/var/lib/vyr-cert-installer" "$root/usr/local/share/ca-certificates" -type f 2>/dev/null)
+        # The record stays, empty: the purge knows nothing of it, and it tells
+        # a later --remove that nothing there is ours.
+        record=$root/var/lib/vyr-cert-installer/record.json
+        python3 -c "import json, sys; sys.exit(json.load(open(sys.argv[1]))[\"certificates\"] != [])" "$record" \
+            || fail "the record after the removal: $(cat "$record")"
+        left=$(find "$root/var/lib/vyr-cert-installer" "$root/usr/local/share/ca-certificates" -type f \
+                   ! -path "$record" 2>/dev/null)
         [ -z "$left" ] || fail "left behind: $left"
         grep -q "BEGIN CERTIFICATE" "$root/etc/ssl/certs/ca-certificates.crt" || fail "the system bundle is gone"
         echo "the fresh host: changed, all nine and the roots trusted, no Qt Gui, unchanged, removed"
