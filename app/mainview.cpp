@@ -1,11 +1,11 @@
 #include "mainview.h"
 
 #include "installrun.h"
-#include "verbreport.h"
 #include "mainviewform.h"
 #include "runexplanation.h"
 #include "settings.h"
 #include "storeimport.h"
+#include "verbreport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -124,17 +124,18 @@ void MainView::on_btnInstall_clicked()
                            + QString::fromUtf8(u8"Importare finalizat\u0103 <br/> Importat cu succes ")
                            + QString::number(report.imported) + QLatin1String(" certificate din ")
                            + QString::number(rootTotal + interimTotal) + statusSuffix);
-    QStringList explanation;
+    QStringList parts;
     if (report.withdrawnCount() > 0)
-        explanation << withdrawnMessage(report.withdrawnCount());
-    explanation << runExplanation(report.certificates + report.retired);
-    explanation.removeAll(QString());
+        parts << withdrawnMessage(report.withdrawnCount());
+    parts << runExplanation(report.certificates + report.retired);
+    parts.removeAll(QString());
+    const QString explanation = parts.join(QLatin1Char(' '));
     if (explanation.isEmpty())
         ui->statusBar->clearMessage();
     else
-        ui->statusBar->showMessage(explanation.join(QLatin1Char(' ')));
+        ui->statusBar->showMessage(explanation);
     if (report.trust)
-        showSystemTrust(report, explanation.join(QLatin1Char(' ')));
+        showSystemTrust(report, explanation);
 }
 
 // The summary stands as soon as the stores are written; the system trust's

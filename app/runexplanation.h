@@ -9,9 +9,9 @@ namespace Ps {
 // and what to do about it; empty when nothing failed.
 QString runExplanation(const QVector<CertificateResult> &results);
 
-// The system trust's part, in Romanian, one sentence.
 // How many retired certificates of ours the run took out of the stores.
 QString withdrawnMessage(int count);
+// The system trust's part, in Romanian, one sentence.
 QString trustUpdatingMessage();
 QString trustMessage(const TrustOutcome &outcome);
 

@@ -223,8 +223,6 @@ QString bundledThumbprint(const QString &name)
                  : QString();
 }
 
-namespace {
-
 QVector<QByteArray> bundledRoots(const CertificateLists &lists)
 {
     QVector<QByteArray> roots;
@@ -234,8 +232,6 @@ QVector<QByteArray> bundledRoots(const CertificateLists &lists)
     }
     return roots;
 }
-
-} // namespace
 
 QVector<TrustTargetState> systemTrustTargets(const SystemTrust &trust, const CertificateLists &lists)
 {

@@ -91,6 +91,8 @@ QString bundledThumbprint(const QString &name);
 // The bundled file's bytes; none for a name that is not a bare file name or
 // names no file of the bundle.
 std::optional<QByteArray> bundledBytes(const QString &name);
+// The bytes of each bundled root that could be read.
+QVector<QByteArray> bundledRoots(const CertificateLists &lists);
 // The record's entry for a bundled certificate a lookup found (its
 // thumbprint known), with what the build read of it.
 RecordEntry recordEntryFor(const CertificateResult &result, bool added);

@@ -199,7 +199,7 @@ VerbReport runRemove(const CertificateLists &lists, SystemTrust *trust)
         // whoever put it there.
         report.record = VerbReport::RecordNote::None;
         report.certificates = removeCertificates(lists);
-        changeTrust(report, trust, rootBytes(allWith(lists, Outcome::Removed), {Outcome::Removed}), {}, true);
+        changeTrust(report, trust, bundledRoots(lists), {}, true);
         conclude(report);
         return report;
     }
@@ -301,14 +301,11 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
             result.outcome = Outcome::Present;
         result.thumbprint = checked ? before[i].thumbprint : bundledThumbprint(result.name);
         // An addition this run planned and did not make leaves no entry.
-        if (checked && before[i].outcome == Outcome::Missing && isFailure(result.outcome)
-            && !findEntry(earlier, recordEntryFor(before[i], true))) {
+        const RecordEntry planned = recordEntryFor(result, true);
+        if (checked && before[i].outcome == Outcome::Missing && isFailure(result.outcome) && !findEntry(earlier, planned))
             entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                         [&](const RecordEntry &entry) {
-                                             return entry.sameCertificate(recordEntryFor(before[i], true));
-                                         }),
+                                         [&planned](const RecordEntry &entry) { return entry.sameCertificate(planned); }),
                           entries.end());
-        }
     }
 
     // Retired: ours is withdrawn, what was there before only forgotten. Only
