@@ -5,26 +5,16 @@
 // the table of the certificates' facts (bundlefacts.cpp), each only when its
 // content changes, so that a build that changed nothing rebuilds nothing.
 #include "bundlecheck.h"
+#include "filewrite.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <cstdio>
 
 namespace {
-
-bool writeIfChanged(const QString &path, const QByteArray &content)
-{
-    QFile current(path);
-    if (current.open(QIODevice::ReadOnly) && current.readAll() == content)
-        return true;
-    current.close();
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit();
-}
 
 QByteArray escaped(const QString &text)
 {
@@ -68,9 +58,11 @@ int main(int argc, char *argv[])
     if (argc == 4) {
         const QDir out(QString::fromLocal8Bit(argv[2]));
         if (!out.mkpath(QStringLiteral("."))
-            || !writeIfChanged(out.filePath(QStringLiteral("vyr.qrc")),
-                               resourceList(folder, check.facts, QString::fromLocal8Bit(argv[3])))
-            || !writeIfChanged(out.filePath(QStringLiteral("bundlefacts.cpp")), Ps::factsSource(check.facts))) {
+            || Ps::writeIfDifferent(out.filePath(QStringLiteral("vyr.qrc")),
+                                    resourceList(folder, check.facts, QString::fromLocal8Bit(argv[3])))
+                   == Ps::Write::Failed
+            || Ps::writeIfDifferent(out.filePath(QStringLiteral("bundlefacts.cpp")), Ps::factsSource(check.facts))
+                   == Ps::Write::Failed) {
             err << out.path() << ": error: the resource list and the facts could not be written\n";
             return 1;
         }

@@ -2,13 +2,14 @@
 // a package's purge knows nothing of, replaced whole at each change.
 #include "record.h"
 
+#include "filewrite.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -59,19 +60,10 @@ bool writeRecord(const QVector<RecordEntry> &entries, const QVector<RecordEntry>
                                         {QStringLiteral("subject"), entry.subject},
                                         {QStringLiteral("added"), entry.added}});
     }
-    QSaveFile file(recordLocation());
     // The state folder may not exist yet: the record is written before the
     // first certificate.
-    if (!QDir().mkpath(QFileInfo(recordLocation()).path()) || !file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("certificates"), certificates}}).toJson());
-    // The commit would put a file whose buffered bytes failed to reach the
-    // disk in place of the whole one: the flush's failure is seen first.
-    if (!file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeIfDifferent(recordLocation(), QJsonDocument(QJsonObject{{QStringLiteral("certificates"), certificates}}).toJson())
+           != Write::Failed;
 }
 
 } // namespace Ps

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -54,19 +53,6 @@ QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-Write writeIfDifferent(const QString &path, const QByteArray &bytes)
-{
-    if (QFileInfo(path).isFile() && readAll(path) == bytes)
-        return Write::Unchanged;
-    QSaveFile file(path);
-    if (!QDir().mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly))
-        return Write::Failed;
-    file.write(bytes);
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                        | QFileDevice::ReadOther);
-    return file.commit() ? Write::Written : Write::Failed;
 }
 
 TrustOutcome runTrustProcess(const RefreshPlan &plan, const QString &program, const QStringList &arguments,

@@ -1,6 +1,7 @@
 #ifndef PS_TRUSTTARGET_H
 #define PS_TRUSTTARGET_H
 
+#include "filewrite.h"
 #include "linuxtrust.h"
 
 #include <QByteArray>
@@ -73,11 +74,8 @@ std::unique_ptr<TrustTarget> makeFirefoxPolicy(QString id, QStringList presentWh
 std::unique_ptr<TrustTarget> makeChromePolicy(QString id, QStringList presentWhen, QString file, QString ourFolders);
 std::unique_ptr<TrustTarget> makeJavaKeystore(QString id, QStringList presentWhen, QString file, QString feeder);
 
-// Shared by the targets and the trust source.
+// Shared by the targets and the trust source, beside writeIfDifferent.
 QByteArray readAll(const QString &path);
-enum class Write { Unchanged, Written, Failed };
-// Whole or not at all, readable by every client, and only when the bytes differ.
-Write writeIfDifferent(const QString &path, const QByteArray &bytes);
 // Runs a tool of the refresh, its output discarded; Updated when it succeeded.
 TrustOutcome runTrustProcess(const RefreshPlan &plan, const QString &program, const QStringList &arguments,
                              const QByteArray &input);

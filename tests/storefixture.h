@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QString>
 
 // The scratch stores this test build writes, and the test files made for it.
@@ -69,6 +70,24 @@ inline QString fakeTrustRoot(const QString &name, const QStringList &anchors, co
     }
     return root;
 }
+
+#ifdef STORE_PROBE
+// The store probe's answer; for a program given first (by its path), its exit code.
+inline QString runProbe(QStringList arguments, const QStringList &environment)
+{
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &variable : environment)
+        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    probe.setProcessEnvironment(env);
+    const bool program = arguments.first().startsWith(QLatin1Char('/'));
+    probe.start(program ? arguments.takeFirst() : QStringLiteral(STORE_PROBE), arguments);
+    probe.waitForFinished(-1);
+    if (probe.exitStatus() == QProcess::CrashExit)
+        return QStringLiteral("killed");
+    return program ? QString::number(probe.exitCode()) : QString::fromLatin1(probe.readAllStandardOutput()).trimmed();
+}
+#endif
 
 } // namespace StoreFixture
 

@@ -1,7 +1,6 @@
 // The off-Windows stand-in for CryptoAPI's certificate functions, held to the
 // contract other programs rely on: the store folders, their file names and
 // links, and OpenSSL's -CApath lookups through them.
-#include "certdecode.h"
 #include "storefixture.h"
 #include "storequery.h"
 
@@ -10,12 +9,7 @@
 
 #include <QFileInfo>
 #include <QMap>
-#include <QSet>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
-#include <openssl/x509v3.h>
 #include <QProcess>
 #include <QtTest>
 
@@ -80,9 +74,6 @@ QString openssl(const QStringList &arguments, int *exitCode = nullptr)
 class TestStandin : public QObject
 {
     Q_OBJECT
-
-private:
-    void sweepVerb(const QString &verb, const QString &fault);
 
 private slots:
     void init();
@@ -334,69 +325,6 @@ bool holdsWhole(const QString &store, const QString &name)
     return links == 1;
 }
 
-// The probe's answer; for a program given first, its exit code.
-QString runProbe(QStringList arguments, const QStringList &environment)
-{
-    QProcess probe;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString &variable : environment)
-        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
-    probe.setProcessEnvironment(env);
-    const bool program = arguments.first().startsWith(QLatin1Char('/'));
-    probe.start(program ? arguments.takeFirst() : QStringLiteral(STORE_PROBE), arguments);
-    probe.waitForFinished(-1);
-    if (probe.exitStatus() == QProcess::CrashExit)
-        return QStringLiteral("killed");
-    return program ? QString::number(probe.exitCode()) : QString::fromLatin1(probe.readAllStandardOutput()).trimmed();
-}
-
-// "<store> <thumbprint>" of every certificate a bundle's Cert folder holds,
-// roots (self-issued) in ROOT.
-QSet<QString> bundleSet(const QString &folder)
-{
-    QSet<QString> set;
-    for (const QFileInfo &file : QDir(folder).entryInfoList(QDir::Files)) {
-        QFile certificate(file.filePath());
-        certificate.open(QIODevice::ReadOnly);
-        const QByteArray bytes = certificate.readAll();
-        const auto decoded = Ps::Standin::decodeCertificate(reinterpret_cast<const unsigned char *>(bytes.constData()),
-                                                            std::size_t(bytes.size()));
-        const unsigned char *der = decoded ? decoded->der.data() : nullptr;
-        X509 *x509 = decoded ? d2i_X509(nullptr, &der, long(decoded->der.size())) : nullptr;
-        const bool root = x509 && X509_check_issued(x509, x509) == X509_V_OK;
-        X509_free(x509);
-        set.insert((root ? "ROOT " : "CA ") + QString::fromStdString(Ps::certificateThumbprint(bytes.constData(), bytes.size())));
-    }
-    return set;
-}
-
-QSet<QString> heldSet()
-{
-    QSet<QString> set;
-    for (const QString store : {"ROOT", "CA"}) {
-        for (const QString &entry : storeEntries(store)) {
-            if (entry.endsWith(QLatin1String(".crt")))
-                set.insert(store + ' ' + entry.chopped(4));
-        }
-    }
-    return set;
-}
-
-// The record as the program left it: "<store> <thumbprint>" -> added.
-QMap<QString, bool> recorded()
-{
-    QFile file(recordFile());
-    QMap<QString, bool> entries;
-    if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    for (const QJsonValue &value : QJsonDocument::fromJson(file.readAll()).object().value("certificates").toArray()) {
-        const QJsonObject entry = value.toObject();
-        entries.insert(entry.value("store").toString() + ' ' + entry.value("sha1").toString(),
-                       entry.value("added").toBool());
-    }
-    return entries;
-}
-
 } // namespace
 
 void TestStandin::repeatAddWritesOnlyWhatIsMissing_data()
@@ -458,9 +386,6 @@ void TestStandin::faultSweep_data()
             QTest::addRow("add, %s, %s", fault, before) << "add" << fault << before;
         for (const char *before : {"linked alone", "first of its subject", "last of its subject"})
             QTest::addRow("remove, %s, %s", fault, before) << "remove" << fault << before;
-        // The whole program, with its record: a later release's verbs.
-        for (const char *verb : {"--install", "--remove"})
-            QTest::addRow("later release %s, %s", verb, fault) << verb << fault << "first release installed";
     }
 }
 
@@ -474,8 +399,6 @@ void TestStandin::faultSweep()
     QFETCH(QString, operation);
     QFETCH(QString, fault);
     QFETCH(QString, before);
-    if (operation.startsWith(QLatin1String("--")))
-        return sweepVerb(operation, fault);
     const QString root = QStringLiteral("ROOT");
     const bool rekeyed = before.contains(QLatin1String("subject"));
     auto setUp = [&] {
@@ -535,87 +458,6 @@ void TestStandin::faultSweep()
         }
     }
     qInfo("%s: %d calls swept, %d reported failures, no mismatch", QTest::currentDataTag(), calls, failed);
-}
-
-// A later release's --install or --remove (the first release installed,
-// over a root another program had put in ROOT), with each file-system call
-// under the stores and the record failing in turn. After any fault no
-// certificate in a store is unrecorded unless it was there before, and what
-// was there before is never recorded as added; a second run without faults
-// finishes the job: the stores hold exactly the later set (or, removed, only
-// what was there before) and the record says so.
-void TestStandin::sweepVerb(const QString &verb, const QString &fault)
-{
-    const QString stateFolder = QFileInfo(storeRoot()).path();
-    const QString foreign = QStringLiteral(VYR_SOURCE_DIR "/resources/Cert/Vyr_Root_CA_2.cer");
-    const QStringList tmp{QStringLiteral("TMPDIR=/tmp/vyr-fault-sweep-tmp")};
-    QVERIFY(QDir().mkpath(QStringLiteral("/tmp/vyr-fault-sweep-tmp")));
-    QFile foreignFile(foreign);
-    QVERIFY(foreignFile.open(QIODevice::ReadOnly));
-    const QByteArray foreignBytes = foreignFile.readAll();
-    const QString before = QStringLiteral("ROOT ")
-                           + QString::fromStdString(Ps::certificateThumbprint(foreignBytes.constData(), foreignBytes.size()));
-    const QSet<QString> later = bundleSet(QStringLiteral(SECOND_BUNDLE "/Cert"));
-    // Made once, then copied back before each run: links as links.
-    const QString saved = QStringLiteral("/tmp/vyr-fault-sweep-tmp/saved");
-    clearStores();
-    QCOMPARE(runProbe({QStringLiteral("add"), QStringLiteral("ROOT"), foreign}, {}), QStringLiteral("added"));
-    QCOMPARE(runProbe({QStringLiteral(CLI), QStringLiteral("--install")}, tmp), QStringLiteral("0"));
-    QDir(saved).removeRecursively();
-    auto copyStores = [](const QString &from, const QString &to) {
-        for (const QString store : {"ROOT", "CA"}) {
-            QDir(to + '/' + store).removeRecursively();
-            QDir().mkpath(to + '/' + store);
-            for (const QFileInfo &entry : QDir(from + '/' + store).entryInfoList(QDir::Files | QDir::System)) {
-                const QString target = to + '/' + store + '/' + entry.fileName();
-                if (entry.isSymLink())
-                    QFile::link(QFile::symLinkTarget(entry.filePath()).section('/', -1), target);
-                else
-                    QFile::copy(entry.filePath(), target);
-            }
-        }
-    };
-    copyStores(storeRoot(), saved);
-    QFile::copy(recordFile(), saved + QStringLiteral("/record.json"));
-    auto setUp = [&] {
-        copyStores(saved, storeRoot());
-        QFile::remove(recordFile());
-        QFile::copy(saved + QStringLiteral("/record.json"), recordFile());
-    };
-    auto consistent = [&] {
-        const QMap<QString, bool> record = recorded();
-        for (const QString &held : heldSet()) {
-            if (record.value(held, false) == (held == before))
-                return false;
-        }
-        return true;
-    };
-    const QStringList run{QStringLiteral(CLI_SECOND), verb};
-    const QStringList shim = tmp + QStringList{QStringLiteral("LD_PRELOAD=" FAULT_SHIM), "VYR_FAULT_SCOPE=" + stateFolder,
-                                               QStringLiteral("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0")};
-    const QString countFile = QStringLiteral("/tmp/vyr-fault-sweep-tmp/fault-count");
-
-    setUp();
-    QCOMPARE(runProbe(run, shim + QStringList{"VYR_FAULT_COUNT=" + countFile}), QStringLiteral("0"));
-    QFile count(countFile);
-    QVERIFY(count.open(QIODevice::ReadOnly));
-    const int calls = count.readAll().trimmed().toInt();
-    QVERIFY(calls > 0);
-    const QSet<QString> finalSet = verb == QLatin1String("--install") ? later + QSet<QString>{before} : QSet<QString>{before};
-    int failed = 0;
-    for (int k = 1; k <= calls; ++k) {
-        setUp();
-        const QString answer = runProbe(run, shim + QStringList{"VYR_FAULT=" + fault, "VYR_FAULT_AT=" + QString::number(k)});
-        const QString where = QStringLiteral("call %1 of %2: %3").arg(k).arg(calls).arg(answer);
-        failed += answer != QLatin1String("0");
-        QVERIFY2(consistent(), qPrintable(where));
-        QVERIFY2(runProbe(run, tmp) == QLatin1String("0"), qPrintable(where + QStringLiteral(", then the next run failed")));
-        QVERIFY2(heldSet() == finalSet && consistent(), qPrintable(where));
-        const QMap<QString, bool> record = recorded();
-        QVERIFY2(verb == QLatin1String("--remove") ? record.isEmpty() : QSet<QString>(record.keyBegin(), record.keyEnd()) == finalSet,
-                 qPrintable(where));
-    }
-    qInfo("%s: %d calls swept, %d runs failed, the next run finished each", QTest::currentDataTag(), calls, failed);
 }
 
 void TestStandin::findsOnlyWhatItsNameSays_data()

@@ -5,6 +5,7 @@
 #include "wincrypt.h"
 
 #include "certdecode.h"
+#include "wholefile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -148,30 +149,6 @@ bool readFile(const std::string &path, std::vector<unsigned char> &bytes)
     return ok;
 }
 
-bool writeAll(int fd, const std::string &text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
-bool syncFolder(const std::string &folder)
-{
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = fsync(fd) == 0;
-    close(fd);
-    return ok;
-}
-
 // Writers of one store take turns, across processes and users: an exclusive
 // lock on the store folder itself, which dies with its holder and leaves no
 // file behind. Under it, names that only writers use cannot collide.
@@ -200,30 +177,12 @@ private:
     bool locked = false;
 };
 
-// The one name a writer of <name> uses before the rename. A writer killed
-// mid-way leaves it behind; the next writer of the same certificate, holding
-// the lock, knows nobody is writing it and removes it.
-std::string temporaryName(const std::string &folder, const std::string &name)
-{
-    return folder + "/." + name + ".tmp";
-}
-
-// The whole file appears under its name or not at all: readers never see a
-// partial certificate, and a failed write leaves nothing behind. The folder
-// is not synced here: the caller syncs it once for the rename and the link.
+// A writer killed mid-way leaves its temporary file behind; the next writer
+// of the same certificate, holding the lock, knows nobody is writing it and
+// removes it. The folder is synced once for the rename and the link.
 bool writeFileAtomically(const std::string &folder, const std::string &name, const std::string &text)
 {
-    const std::string temporary = temporaryName(folder, name);
-    unlink(temporary.c_str());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    bool ok = fchmod(fd, 0644) == 0 && writeAll(fd, text) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temporary.c_str(), (folder + "/" + name).c_str()) == 0;
-    if (!ok)
-        unlink(temporary.c_str());
-    return ok;
+    return Ps::writeWholeFile(folder, name, text.data(), text.size(), Ps::FolderSync::Later);
 }
 
 std::string subjectHash(X509 *x509)
@@ -296,20 +255,20 @@ bool addToStore(const std::string &folder, const std::string &fileName, const st
     const Existing existing = existingEntry(path, pem);
     if (existing == Existing::Folder)
         return false;
-    unlink(temporaryName(folder, fileName).c_str());
+    unlink(Ps::wholeFileTemporary(folder, fileName).c_str());
     if (existing != Existing::Same && !writeFileAtomically(folder, fileName, pem))
         return false;
 
     std::string madeLink;
     const bool changed = existing != Existing::Same;
     bool ok = linkBySubjectHash(folder, x509, fileName, madeLink);
-    ok = ok && ((!changed && madeLink.empty()) || syncFolder(folder));
+    ok = ok && ((!changed && madeLink.empty()) || Ps::syncFolder(folder));
     if (!ok) {
         if (!madeLink.empty())
             unlink(madeLink.c_str());
         if (existing == Existing::None)
             unlink(path.c_str());
-        syncFolder(folder);
+        Ps::syncFolder(folder);
     }
     return ok;
 }
@@ -371,15 +330,15 @@ bool deleteFromStore(const std::string &folder, const std::string &fileName, X50
     LinkChange change;
     if (!lock.held() || !unlinkBySubjectHash(folder, x509, fileName, change))
         return false;
-    unlink(temporaryName(folder, fileName).c_str());
+    unlink(Ps::wholeFileTemporary(folder, fileName).c_str());
     const std::string path = folder + "/" + fileName;
     const bool unlinked = unlink(path.c_str()) == 0;
-    const bool ok = (unlinked || errno == ENOENT) && syncFolder(folder);
+    const bool ok = (unlinked || errno == ENOENT) && Ps::syncFolder(folder);
     if (!ok) {
         if (unlinked)
             writeFileAtomically(folder, fileName, pem);
         restoreLinks(change, fileName);
-        syncFolder(folder);
+        Ps::syncFolder(folder);
     }
     return ok;
 }

@@ -177,6 +177,29 @@ clients new-root trusted "$other_tls" curl
 ! grep -q "$root_der" /etc/chromium/policies/managed/vyr-cert-installer.json || fail "the retired root stayed in Chromium'"'"'s policy"
 ! java_holds || fail "Java still holds the retired root"
 [ -z "$(find /etc/ssl/certs -xtype l)" ] || fail "dangling links: $(find /etc/ssl/certs -xtype l)"
+
+# A full disk under Firefox'"'"'s policy folder: the administrator'"'"'s own
+# policies (8,005 bytes, without our device) stay byte for byte, no
+# temporary file is left, and the run says it failed.
+"$app" --remove > /dev/null || fail "--remove before the full disk"
+mkdir -p /etc/firefox/policies
+mount -t tmpfs -o size=12k vyr-full /etc/firefox/policies
+python3 -c "import json, sys
+policies = {\"DisableTelemetry\": True, \"Bookmarks\": [{\"Title\": \"Intranet %d\" % n, \"URL\": \"https://intranet.example/%d\" % n} for n in range(126)]}
+text = json.dumps({\"policies\": policies}, indent=1)
+sys.stdout.write(text + \" \" * (8005 - len(text)))" > /etc/firefox/policies/policies.json
+[ "$(stat -c %s /etc/firefox/policies/policies.json)" = 8005 ] || fail "the administrator'"'"'s policies are not 8,005 bytes"
+cp /etc/firefox/policies/policies.json "$keys/admin-policies.json"
+dd if=/dev/zero of=/etc/firefox/policies/.filler bs=1k count=64 2> /dev/null || true
+code=0
+"$app" --install > "$keys/full.out" 2>&1 || code=$?
+[ "$code" = 1 ] && grep -qx "trust target firefox failed: /etc/firefox/policies/policies.json could not be written" "$keys/full.out" \
+    || fail "--install on a full disk exited $code: $(cat "$keys/full.out")"
+cmp -s "$keys/admin-policies.json" /etc/firefox/policies/policies.json \
+    || fail "the administrator'"'"'s policies changed on a full disk: $(stat -c %s /etc/firefox/policies/policies.json) bytes"
+[ "$(ls -A /etc/firefox/policies)" = "$(printf '.filler\npolicies.json')" ] || fail "left behind: $(ls -A /etc/firefox/policies)"
+umount /etc/firefox/policies
+echo "a full disk under /etc/firefox/policies: the administrator'"'"'s policies kept byte for byte, the run failed"
 echo "every client refused, trusted after --install, refused after --remove; nothing of ours left;"
 echo "the second release withdrew the retired root: curl refuses its chain and trusts the new root'"'"'s"
 ' - "$keys" "$app" "$here"

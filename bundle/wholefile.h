@@ -1,0 +1,31 @@
+#ifndef PS_WHOLEFILE_H
+#define PS_WHOLEFILE_H
+
+#include <cstddef>
+#include <string>
+
+namespace Ps {
+
+// Every file this program writes appears whole under its name or not at all,
+// and is on disk before it counts as written: the bytes go to the one
+// temporary name ".<name>.tmp" beside it, each write's count and the sync
+// looked at, then it is renamed over the old file. On any failure the old
+// file is untouched and the temporary one is gone; one left by a run killed
+// mid-way is removed by the next write of the same file. Writers of one file
+// must take turns (the machine's lock, or the store's).
+// Free of Qt, so that the store's stand-in writes its certificates the same way.
+enum class FolderSync {
+    Now,   // the rename is synced here
+    Later, // the caller syncs the folder once for several changes
+};
+bool writeWholeFile(const std::string &folder, const std::string &name, const void *data, std::size_t size,
+                    FolderSync sync);
+// The temporary name a write of folder/name uses, for a writer that holds
+// the file's turn to clear what a killed one left.
+std::string wholeFileTemporary(const std::string &folder, const std::string &name);
+// A folder's entries on disk: what a rename or a removal in it changed.
+bool syncFolder(const std::string &folder);
+
+} // namespace Ps
+
+#endif
