@@ -153,7 +153,11 @@ void MainView::showSystemTrust(const VerbReport &report, const QString &explanat
         return;
     }
     show(trustUpdatingMessage());
-    systemTrust->refreshInBackground([show](const TrustOutcome &outcome) { show(trustMessage(outcome)); });
+    // The machine's lock goes with the refresh: no other run starts before it ends.
+    systemTrust->refreshInBackground([show, turn = report.turn](const TrustOutcome &outcome) mutable {
+        turn.reset();
+        show(trustMessage(outcome));
+    });
 }
 
 } // namespace Ps

@@ -34,7 +34,7 @@ QString reason(Outcome outcome, Verb verb)
     case Outcome::NoTemporaryFolder:
         return QStringLiteral("the temporary folder does not exist or is no folder");
     case Outcome::Busy:
-        return QStringLiteral("another run kept the temporary folder too long");
+        return QStringLiteral("another run on this machine did not finish in time");
     case Outcome::NotInBundle:
         return QStringLiteral("no such file in the bundle");
     case Outcome::CopyFailed:

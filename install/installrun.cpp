@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QStringListModel>
 
 #include <memory>
@@ -17,10 +16,6 @@ namespace Ps {
 namespace {
 
 const QString bundleCertDir = QStringLiteral(":/Cert");
-const QString lockName = QStringLiteral("vyr-cert-installer.lock");
-// A run takes well under a second; waiting longer only means the other run
-// hangs, and then this one reports every certificate as not installed.
-constexpr int lockWaitMs = 30000;
 
 // A settings entry names a file inside the bundle's certificate folder. Joined
 // to the temporary folder, anything but a bare name could reach outside it,
@@ -156,7 +151,7 @@ bool isFailure(Outcome outcome)
     return outcome > Outcome::Kept;
 }
 
-QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer)
+QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer, bool ourTurn)
 {
     QVector<CertificateResult> results;
     if (lists.isEmpty())
@@ -165,14 +160,6 @@ QVector<CertificateResult> installCertificates(const CertificateLists &lists, In
     // copies at the file-system root.
     const QString tempDir = QDir::tempPath();
     const bool usable = !tempDir.isEmpty() && QFileInfo(tempDir).isDir();
-    // Runs share the copies' names in the temporary folder: one at a time, or
-    // one run removes another's copy between its copy and its import.
-    std::unique_ptr<QLockFile> lock;
-    if (usable) {
-        lock = std::make_unique<QLockFile>(tempDir + QLatin1Char('/') + lockName);
-        lock->setStaleLockTime(0);
-    }
-    const bool locked = lock && lock->tryLock(lockWaitMs);
 
     for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
         const QStringList &names = lists.of(list);
@@ -182,7 +169,7 @@ QVector<CertificateResult> installCertificates(const CertificateLists &lists, In
             Outcome outcome = Outcome::UnsafeName;
             if (!usable)
                 outcome = Outcome::NoTemporaryFolder;
-            else if (!locked)
+            else if (!ourTurn)
                 outcome = Outcome::Busy;
             else if (isBareFileName(name))
                 outcome = copyAndImport(name, tempDir, list, observer);

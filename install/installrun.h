@@ -28,7 +28,7 @@ enum class Outcome {
     Kept,      // bundled but not ours to remove: it was there before
     UnsafeName,        // not a bare file name, so never used as a path
     NoTemporaryFolder, // the temporary folder does not exist or is no folder
-    Busy,              // another run kept the temporary folder past the wait
+    Busy,              // another run on this machine held its lock past the wait
     NotInBundle,       // no such file among the bundled certificates
     CopyFailed,        // the copy out of the bundle could not be made
     NotACertificate,
@@ -76,9 +76,10 @@ QString storeLabel(StoreList list);
 bool isFailure(Outcome outcome);
 
 // Roots into "ROOT", then intermediates into "CA": each copied out of the
-// bundle into the temporary folder and imported from there. Runs on one
-// machine take turns.
-QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer);
+// bundle into the temporary folder and imported from there, where runs share
+// the copies' names. Without ourTurn (another run holds the machine's lock)
+// each is Busy, its turn still shown.
+QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer, bool ourTurn);
 // Read-only lookups by thumbprint; changes nothing.
 QVector<CertificateResult> checkCertificates(const CertificateLists &lists);
 // Deletes exactly the bundled certificates from their stores.

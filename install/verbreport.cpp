@@ -1,5 +1,6 @@
 #include "verbreport.h"
 
+#include "machinelock.h"
 #include "record.h"
 #include "storequery.h"
 
@@ -7,6 +8,10 @@
 
 namespace Ps {
 namespace {
+
+// A run takes well under a second; waiting longer only means the other run
+// hangs, and then this one reports every certificate as not installed.
+constexpr int lockWaitMs = 30000;
 
 bool inStoreAfter(Outcome outcome, Verb verb)
 {
@@ -135,11 +140,25 @@ void changeTrust(VerbReport &report, SystemTrust *trust, const QVector<QByteArra
     report.refreshPending = report.trust->kind == TrustOutcome::Updated;
 }
 
+// The refresh still to run is part of the verb: the lock goes with it.
+void holdForRefresh(VerbReport &report, const std::shared_ptr<const MachineLock> &lock)
+{
+    if (report.refreshPending)
+        report.turn = lock;
+}
+
 // The report in its order, with its exit code.
 void conclude(VerbReport &report)
 {
     sortRetired(report);
     report.exitCode = exitCodeOf(report);
+}
+
+VerbReport reportOf(Verb verb)
+{
+    VerbReport report;
+    report.verb = verb;
+    return report;
 }
 
 // Changes nothing: the stores are out of reach.
@@ -163,9 +182,24 @@ bool unreadable(VerbReport &report, const CertificateLists &lists, const Record 
     return true;
 }
 
+// Changes nothing: another run has the machine, or (for root) the lock beside
+// the record cannot be had, and then neither can the record.
+bool notOurTurn(VerbReport &report, const CertificateLists &lists, const MachineLock &lock)
+{
+    if (lock.state() == MachineLock::State::Held)
+        return false;
+    const bool busy = lock.state() == MachineLock::State::Busy;
+    report.certificates = allWith(lists, busy ? Outcome::Busy : Outcome::RecordUnavailable);
+    if (!busy)
+        report.record = VerbReport::RecordNote::Unavailable;
+    report.exitCode = NotAll;
+    return true;
+}
+
 VerbReport runCheck(const CertificateLists &lists, SystemTrust *trust)
 {
-    VerbReport report{Verb::Check, checkCertificates(lists), {}, std::nullopt, {}, {}, NotAll};
+    VerbReport report = reportOf(Verb::Check);
+    report.certificates = checkCertificates(lists);
     const Record record = Record::load();
     if (record.state() == Record::State::Unreadable)
         report.record = VerbReport::RecordNote::Unavailable;
@@ -190,9 +224,14 @@ VerbReport runCheck(const CertificateLists &lists, SystemTrust *trust)
 
 VerbReport runRemove(const CertificateLists &lists, SystemTrust *trust)
 {
-    VerbReport report{Verb::Remove, {}, {}, std::nullopt, {}, {}, NotAll};
+    VerbReport report = reportOf(Verb::Remove);
+    if (unwritable(report, lists))
+        return report;
+    const auto lock = std::make_shared<const MachineLock>(lockWaitMs);
+    if (notOurTurn(report, lists, *lock))
+        return report;
     Record record = Record::load();
-    if (unwritable(report, lists) || unreadable(report, lists, record))
+    if (unreadable(report, lists, record))
         return report;
     if (record.state() == Record::State::None) {
         // A machine an earlier version set up: every bundled certificate goes,
@@ -201,6 +240,7 @@ VerbReport runRemove(const CertificateLists &lists, SystemTrust *trust)
         report.certificates = removeCertificates(lists);
         changeTrust(report, trust, bundledRoots(lists), {}, true);
         conclude(report);
+        holdForRefresh(report, lock);
         return report;
     }
     QVector<RecordEntry> left; // whatever of ours could not be deleted
@@ -240,6 +280,7 @@ VerbReport runRemove(const CertificateLists &lists, SystemTrust *trust)
     if (!record.save(left))
         report.record = VerbReport::RecordNote::Behind;
     conclude(report);
+    holdForRefresh(report, lock);
     return report;
 }
 
@@ -258,22 +299,23 @@ int VerbReport::withdrawnCount() const
 
 VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, InstallObserver &observer)
 {
-    VerbReport report{Verb::Install, {}, {}, std::nullopt, {}, {}, NotAll};
-    // Without rights on the stores nothing is added and nothing need be
-    // recorded; the window still shows each certificate's turn.
-    if (!lists.isEmpty() && !storesWritable(lists)) {
-        report.certificates = installCertificates(lists, observer);
+    VerbReport report = reportOf(Verb::Install);
+    const bool writable = lists.isEmpty() || storesWritable(lists);
+    const auto lock = std::make_shared<const MachineLock>(lockWaitMs);
+    // Without rights on the stores, or another run's turn, nothing is added
+    // and nothing need be recorded; the window still shows each
+    // certificate's turn. A run without rights cannot open the lock, and
+    // copies into a temporary folder of its own.
+    const bool busy = lock->state() == MachineLock::State::Busy;
+    if (!writable || busy) {
+        report.certificates = installCertificates(lists, observer, !busy);
         for (CertificateResult &result : report.certificates)
             result.thumbprint = bundledThumbprint(result.name);
-        report.exitCode = NoRights;
+        report.exitCode = writable ? NotAll : NoRights;
         return report;
     }
-    // What was there before is said as such (the run still repairs it) and
-    // recorded as not ours; what is missing is recorded as ours before it is
-    // added, so that no fault leaves a certificate of ours unrecorded. The
-    // record is read after the look: a run beside this one records what it
-    // adds before adding it, so this one never takes that for a certificate
-    // that was there before.
+    if (notOurTurn(report, lists, *lock))
+        return report;
     const QVector<CertificateResult> before = checkCertificates(lists);
     Record record = Record::load();
     if (unreadable(report, lists, record))
@@ -291,7 +333,7 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
         return report;
     }
 
-    report.certificates = installCertificates(lists, observer);
+    report.certificates = installCertificates(lists, observer, true);
     for (int i = 0; i < report.certificates.size(); ++i) {
         CertificateResult &result = report.certificates[i];
         const bool checked = i < before.size() && before[i].name == result.name;
@@ -343,6 +385,7 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
     if (!record.save(left))
         report.record = VerbReport::RecordNote::Behind;
     conclude(report);
+    holdForRefresh(report, lock);
     return report;
 }
 
@@ -350,6 +393,7 @@ void settleTrust(VerbReport &report, const TrustOutcome &refreshed)
 {
     report.trust = refreshed;
     report.refreshPending = false;
+    report.turn.reset();
     conclude(report);
 }
 
@@ -357,7 +401,7 @@ VerbReport runVerb(Verb verb, SystemTrust *trust)
 {
     InstallObserver quiet;
     const CertificateLists lists = CertificateLists::fromBundle();
-    VerbReport report{verb, {}, {}, std::nullopt, {}, {}, NotAll};
+    VerbReport report = reportOf(verb);
     // The command line writes nothing, not even the copies, without rights.
     if (verb == Verb::Install && !unwritable(report, lists))
         report = runInstall(lists, trust, quiet);

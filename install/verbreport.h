@@ -6,6 +6,7 @@
 
 #include <QVector>
 
+#include <memory>
 #include <optional>
 
 namespace Ps {
@@ -45,6 +46,9 @@ struct VerbReport
     int imported = 0;            // install: the imports that succeeded, what the window counts
     bool refreshPending = false; // install and remove: the trust's refresh is still to run
     RecordNote record = RecordNote::Kept;
+    // The machine's lock, held while the refresh is pending: settleTrust, or
+    // dropping the report, lets the next run have its turn.
+    std::shared_ptr<const void> turn;
 
     // Whether the certificate is in its store after the verb, as far as known.
     bool inStore(const CertificateResult &result) const;

@@ -125,17 +125,18 @@ void TestFaultSweep::verbs_data()
     QTest::addColumn<bool>("later"); // a later release over the first; else the first over nothing of ours
 
     for (const char *fault : {"ENOSPC", "EIO", "KILL", "KILL_AFTER"}) {
+        QTest::addRow("first release --install, %s", fault) << "--install" << fault << false;
         for (const char *verb : {"--install", "--remove"})
             QTest::addRow("later release %s, %s", verb, fault) << verb << fault << true;
     }
 }
 
 // A verb of the whole program over a root another program had put in ROOT,
-// with each file-system call under the state folder (the stores and the
-// record) failing in turn. After any
+// with each file-system call under the state folder (the stores, the record,
+// the machine's lock and the temporary copies) failing in turn. After any
 // fault no certificate in a store is unrecorded unless it was there before,
 // and what was there before is never recorded as added; a second run without
-// faults finishes the job: the stores hold
+// faults (never kept waiting by a lock) finishes the job: the stores hold
 // exactly the release's set (or, removed, only what was there before) and
 // the record says so.
 void TestFaultSweep::verbs()
@@ -146,7 +147,8 @@ void TestFaultSweep::verbs()
 
     const QString stateFolder = QFileInfo(storeRoot()).path();
     const QString foreign = QStringLiteral(VYR_SOURCE_DIR "/resources/Cert/Vyr_Root_CA_2.cer");
-    const QStringList tmp{QStringLiteral("TMPDIR=/tmp/vyr-fault-sweep-tmp")};
+    const QStringList tmp{QStringLiteral("TMPDIR=") + stateFolder + QStringLiteral("/sweep-tmp")};
+    QVERIFY(QDir().mkpath(stateFolder + QStringLiteral("/sweep-tmp")));
     QVERIFY(QDir().mkpath(QStringLiteral("/tmp/vyr-fault-sweep-tmp")));
     QFile foreignFile(foreign);
     QVERIFY(foreignFile.open(QIODevice::ReadOnly));

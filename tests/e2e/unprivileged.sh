@@ -19,7 +19,8 @@ if [ -z "${VYR_AS_USER:-}" ]; then
         exit 77
     fi
     # Everything the user runs lies in folders it may enter.
-    rm -rf "$stores/ROOT" "$stores/CA" "$(dirname "$stores")/record.json" "$shared_tmp" "$scratch/home"
+    rm -rf "$stores/ROOT" "$stores/CA" "$(dirname "$stores")/record.json" "$(dirname "$stores")/lock" "$shared_tmp" \
+        "$scratch/home"
     mkdir -p -m 0755 "$stores/ROOT" "$stores/CA" "$scratch/bin"
     mkdir -p -m 1777 "$shared_tmp"
     mkdir -p "$scratch/home" && chown "$user" "$scratch/home"
@@ -27,7 +28,7 @@ if [ -z "${VYR_AS_USER:-}" ]; then
     cp "$0" "$(dirname "$0")/x11.sh" "$(dirname "$0")/window.py" "$scratch/bin/"
     chmod 0755 "$scratch/bin" "$scratch/bin"/*
     if [ "$case" = foreign-temp-file ]; then
-        # The stores and the record of what the program added beside them.
+        # The stores, and the record of what the program added and the lock beside them.
         chown "$user" "$stores/ROOT" "$stores/CA" "$(dirname "$stores")"
         trap 'chown root "$(dirname "$stores")"' EXIT
         cp "$data/other.der" "$shared_tmp/$first_root"

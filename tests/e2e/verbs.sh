@@ -5,7 +5,9 @@
 #   unprivileged  as nobody against root's stores: --install and --remove exit 3
 #                 and write nothing, --check still answers
 #   concurrent    several --install at once, one temporary folder, one store:
-#                 each reports every certificate added or present; each is held once
+#                 each reports every certificate added or present; each is held once;
+#                 then --install and --remove at once in two temporary folders,
+#                 20 rounds, and a last --remove leaves nothing of ours
 #   full-disk     the store root on a tiny tmpfs (by size, then by inodes),
 #                 in a private mount namespace: what is reported added is
 #                 exactly what the stores hold, links included
@@ -95,6 +97,21 @@ concurrent)
         [ "$(crt_count)" = 9 ] || fail "$n runs left $(crt_count) certificates"
         held_once
     done
+    # --install and --remove at once, each with a temporary folder of its own
+    # (a window through pkexec, a play through sudo, a unit with a private
+    # /tmp): they still take turns, so the record never loses what was added
+    # and a last --remove leaves nothing of ours.
+    mkdir -p "$TMPDIR/a" "$TMPDIR/b"
+    for round in $(seq 20); do
+        TMPDIR=$TMPDIR/a "$app" --install > "$scratch/concurrent.install" 2>&1 &
+        installing=$!
+        TMPDIR=$TMPDIR/b "$app" --remove > "$scratch/concurrent.remove" 2>&1 &
+        removing=$!
+        wait "$installing" || fail "round $round: --install exited $?: $(cat "$scratch/concurrent.install")"
+        wait "$removing" || fail "round $round: --remove exited $?: $(cat "$scratch/concurrent.remove")"
+    done
+    expect 0 --remove
+    [ "$(crt_count)" = 0 ] || fail "after 20 rounds, --remove left $(crt_count) certificates: $(cat "$scratch/verb.out")"
     ;;
 full-disk)
     needs_root
