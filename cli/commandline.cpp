@@ -22,8 +22,15 @@ namespace {
 
 QString verbName(Verb verb)
 {
-    const char *names[] = {"install", "check", "remove"};
-    return QLatin1String(names[int(verb)]);
+    switch (verb) {
+    case Verb::Install:
+        return QStringLiteral("install");
+    case Verb::Check:
+        return QStringLiteral("check");
+    case Verb::Remove:
+        break;
+    }
+    return QStringLiteral("remove");
 }
 
 QString reason(Outcome outcome, Verb verb)
@@ -48,9 +55,17 @@ QString reason(Outcome outcome, Verb verb)
         return QStringLiteral("the store refused it");
     case Outcome::RecordUnavailable:
         return QStringLiteral("the record of what this program added could not be read or written");
-    default:
-        return QString();
+    case Outcome::Added:
+    case Outcome::Present:
+    case Outcome::Missing:
+    case Outcome::Removed:
+    case Outcome::Absent:
+    case Outcome::Withdrawn:
+    case Outcome::Retired:
+    case Outcome::Kept:
+        break;
     }
+    return QString();
 }
 
 QString resultWord(Outcome outcome)
@@ -72,9 +87,18 @@ QString resultWord(Outcome outcome)
         return QStringLiteral("retired");
     case Outcome::Kept:
         return QStringLiteral("kept");
-    default:
-        return QStringLiteral("failed");
+    case Outcome::UnsafeName:
+    case Outcome::NoTemporaryFolder:
+    case Outcome::Busy:
+    case Outcome::NotInBundle:
+    case Outcome::CopyFailed:
+    case Outcome::NotACertificate:
+    case Outcome::StoreUnavailable:
+    case Outcome::StoreRefused:
+    case Outcome::RecordUnavailable:
+        break;
     }
+    return QStringLiteral("failed");
 }
 
 QString summary(const VerbReport &report)

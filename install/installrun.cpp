@@ -1,6 +1,7 @@
 #include "installrun.h"
 
 #include "bundlefacts.h"
+#include "queryoutcome.h"
 #include "settings.h"
 #include "storeimport.h"
 #include "storequery.h"
@@ -102,9 +103,7 @@ QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, 
                 result.thumbprint = QString::fromStdString(answer.thumbprint);
                 if (fact)
                     result.notAfter = QDateTime::fromSecsSinceEpoch(fact->notAfter, Qt::UTC);
-                const Outcome outcomes[] = {found, notFound, Outcome::NotACertificate, Outcome::StoreUnavailable,
-                                            Outcome::StoreRefused};
-                result.outcome = outcomes[int(answer.result)];
+                result.outcome = outcomeOf(answer.result, found, notFound);
             }
             results.append(result);
         }
@@ -148,7 +147,28 @@ QString storeLabel(StoreList list)
 
 bool isFailure(Outcome outcome)
 {
-    return outcome > Outcome::Kept;
+    switch (outcome) {
+    case Outcome::Added:
+    case Outcome::Present:
+    case Outcome::Missing:
+    case Outcome::Removed:
+    case Outcome::Absent:
+    case Outcome::Withdrawn:
+    case Outcome::Retired:
+    case Outcome::Kept:
+        return false;
+    case Outcome::UnsafeName:
+    case Outcome::NoTemporaryFolder:
+    case Outcome::Busy:
+    case Outcome::NotInBundle:
+    case Outcome::CopyFailed:
+    case Outcome::NotACertificate:
+    case Outcome::StoreUnavailable:
+    case Outcome::StoreRefused:
+    case Outcome::RecordUnavailable:
+        break;
+    }
+    return true;
 }
 
 QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer, bool ourTurn)

@@ -1,6 +1,7 @@
 #include "verbreport.h"
 
 #include "machinelock.h"
+#include "queryoutcome.h"
 #include "record.h"
 #include "storequery.h"
 
@@ -26,10 +27,19 @@ bool inStoreAfter(Outcome outcome, Verb verb)
     case Outcome::Absent:
     case Outcome::Withdrawn:
         return false;
-    default:
-        // A failed removal leaves the certificate where it was.
-        return verb == Verb::Remove;
+    case Outcome::UnsafeName:
+    case Outcome::NoTemporaryFolder:
+    case Outcome::Busy:
+    case Outcome::NotInBundle:
+    case Outcome::CopyFailed:
+    case Outcome::NotACertificate:
+    case Outcome::StoreUnavailable:
+    case Outcome::StoreRefused:
+    case Outcome::RecordUnavailable:
+        break;
     }
+    // A failed removal leaves the certificate where it was.
+    return verb == Verb::Remove;
 }
 
 // Whether a certificate ended as the verb wants it: a bundled one in its
@@ -89,13 +99,6 @@ QVector<CertificateResult> allWith(const CertificateLists &lists, Outcome outcom
 StoreList listOf(const RecordEntry &entry)
 {
     return entry.store == storeLabel(StoreList::Root) ? StoreList::Root : StoreList::Intermediate;
-}
-
-Outcome outcomeOf(QueryResult result, Outcome found, Outcome notFound)
-{
-    const Outcome outcomes[] = {found, notFound, Outcome::NotACertificate, Outcome::StoreUnavailable,
-                                Outcome::StoreRefused};
-    return outcomes[int(result)];
 }
 
 // A certificate of ours taken out of its store, by thumbprint.
