@@ -4,29 +4,25 @@
 # Leaves vyr-cert-installer-cli_*.deb and vyr-cert-installer_*.deb in
 # build-deb/ and prints their paths. Given a bundle folder, the packages carry
 # its certificates; given a version, they take it, through a changelog entry
-# made in the copy for this build.
+# made in the copy for this build when it is not the changelog's own.
 # Usage: scripts/build-deb.sh [--bundle <folder>] [--version <x.y.z>]
 set -euo pipefail
 usage() { echo "usage: $0 [--bundle <folder>] [--version <x.y.z>]" >&2; exit 2; }
-bundle="" version=""
+. "$(dirname "$0")/release-options.sh"
 while [ $# -gt 0 ]; do
-    [ $# -ge 2 ] || usage
-    case $1 in
-    --bundle) bundle=$(realpath "$2") ;;
-    --version) version=$2 ;;
-    *) usage ;;
-    esac
+    [ $# -ge 2 ] && vyr_release_option "$1" "$2" || usage
     shift 2
 done
-[ -z "$version" ] || [[ $version =~ ^[0-9]+\.[0-9]+(\.[0-9]+)?$ ]] || { echo "$0: the version reads x.y.z, not '$version'" >&2; exit 2; }
+vyr_release_version
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 vyr_install_missing deb
 out=$PWD/build-deb
 rm -rf "$out" && mkdir -p "$out/src"
 git ls-files -co --exclude-standard -z | grep -zv '^build' | xargs -0 tar -cf - | tar -xf - -C "$out/src"
-if [ -n "$version" ]; then
-    changelog=$out/src/debian/changelog
+changelog=$out/src/debian/changelog
+# The changelog's last entry is the tree's version; another one gets an entry of its own.
+if [ "$version" != "$(dpkg-parsechangelog -l "$changelog" -S Version)" ]; then
     maintainer=$(sed -n 's/^ -- \(.*>\)  .*/\1/p' "$changelog" | head -n 1)
     { printf 'vyr-cert-installer (%s) unstable; urgency=medium\n\n' "$version"
       printf '  * Release %s, built from the bundle folder %s.\n\n' "$version" "$(basename "${bundle:-resources}")"

@@ -21,12 +21,10 @@ usage() {
     exit 2
 }
 pkcs12=${VYR_SIGN_PKCS12:-} certs=${VYR_SIGN_CERTS:-} key=${VYR_SIGN_KEY:-} timestamp=${VYR_SIGN_TIMESTAMP:-}
-bundle="" version=""
+. "$(dirname "$0")/release-options.sh"
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || usage
-    case $1 in
-    --bundle) bundle=$(realpath "$2") ;;
-    --version) version=$2 ;;
+    vyr_release_option "$1" "$2" || case $1 in
     --pkcs12) pkcs12=$2 ;;
     --certs) certs=$2 ;;
     --key) key=$2 ;;
@@ -47,8 +45,7 @@ fi
 cd "$(dirname "$0")/.."
 # Both always given, so that a release never inherits the last one's from the cache.
 bundle=${bundle:-$PWD/resources}
-version=${version:-$(sed -n 's/^project(VyrCertInstaller VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)}
-[[ $version =~ ^[0-9]+\.[0-9]+(\.[0-9]+)?$ ]] || { echo "$0: the version reads x.y.z, not '$version'" >&2; exit 2; }
+vyr_release_version
 
 # Into a new name, then over the old one: osslsigncode will not overwrite.
 sign() {
