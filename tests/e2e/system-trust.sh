@@ -186,7 +186,7 @@ mkdir -p /etc/firefox/policies
 mount -t tmpfs -o size=12k vyr-full /etc/firefox/policies
 python3 -c "import json, sys
 policies = {\"DisableTelemetry\": True, \"Bookmarks\": [{\"Title\": \"Intranet %d\" % n, \"URL\": \"https://intranet.example/%d\" % n} for n in range(126)]}
-text = json.dumps({\"policies\": policies}, indent=1)
+text = json.dumps({\"policies\": policies}, separators=(\",\", \":\"))
 sys.stdout.write(text + \" \" * (8005 - len(text)))" > /etc/firefox/policies/policies.json
 [ "$(stat -c %s /etc/firefox/policies/policies.json)" = 8005 ] || fail "the administrator'"'"'s policies are not 8,005 bytes"
 cp /etc/firefox/policies/policies.json "$keys/admin-policies.json"
