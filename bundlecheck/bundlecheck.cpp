@@ -1,5 +1,7 @@
 #include "bundlecheck.h"
 
+#include "bundlerules.h"
+
 #include "certdecode.h"
 
 #include <openssl/asn1.h>
@@ -21,7 +23,7 @@
 namespace Ps {
 namespace {
 
-using Standin::X509Ptr;
+using CertDecode::X509Ptr;
 
 constexpr qint64 day = 24 * 60 * 60;
 constexpr qint64 warnDays = 90;
@@ -35,22 +37,7 @@ struct Listed
     std::vector<unsigned char> der;
 };
 
-// The program joins a listed name to folders; anything but a bare file name
-// could reach outside them.
-bool isBareFileName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-           && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
-}
-
-QString hexDigest(const std::vector<unsigned char> &der, const EVP_MD *md)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (!EVP_Digest(der.data(), der.size(), digest, &size, md, nullptr))
-        return QString();
-    return QString::fromStdString(Standin::upperHex(digest, size));
-}
+using BundleRules::isBareFileName;
 
 std::optional<qint64> secondsOf(const ASN1_TIME *time)
 {
@@ -124,11 +111,11 @@ private:
     BundleCheck result;
 };
 
-const QString settingsFile = QStringLiteral("Json/Settings.json");
+using BundleRules::settingsFile;
 
 void Checker::readList(const QJsonValue &value, const QString &store)
 {
-    const QString key = store == QLatin1String("ROOT") ? QStringLiteral("rootCerts") : QStringLiteral("interimCerts");
+    const QString key = store == QLatin1String("ROOT") ? BundleRules::rootList : BundleRules::intermediateList;
     // A list left out is an empty list, as the program reads it.
     if (value.isUndefined())
         return;
@@ -151,7 +138,7 @@ void Checker::readList(const QJsonValue &value, const QString &store)
             continue;
         }
         const QByteArray bytes = source.readAll();
-        std::optional<Standin::DecodedCertificate> decoded = Standin::decodeCertificate(
+        std::optional<CertDecode::DecodedCertificate> decoded = CertDecode::decodeCertificate(
             reinterpret_cast<const unsigned char *>(bytes.constData()), std::size_t(bytes.size()));
         if (decoded && !decoded->x509) {
             const unsigned char *cursor = decoded->der.data();
@@ -163,8 +150,8 @@ void Checker::readList(const QJsonValue &value, const QString &store)
         }
         listed.push_back({store, name, file, std::move(decoded->x509), std::move(decoded->der)});
         X509 *x509 = listed.back().x509.get();
-        result.facts.append({store, name, hexDigest(listed.back().der, EVP_sha1()),
-                             hexDigest(listed.back().der, EVP_sha256()), subjectOf(x509),
+        result.facts.append({store, name, QString::fromStdString(CertDecode::thumbprint(listed.back().der)),
+                             QString::fromStdString(CertDecode::sha256Thumbprint(listed.back().der)), subjectOf(x509),
                              secondsOf(X509_get0_notBefore(x509)).value_or(0),
                              secondsOf(X509_get0_notAfter(x509)).value_or(0), qint64(bytes.size())});
     }
@@ -258,8 +245,8 @@ BundleCheck Checker::run()
         error(settingsFile, QStringLiteral("not a JSON object: %1").arg(parseError.errorString()));
         return result;
     }
-    readList(document.object().value(QLatin1String("rootCerts")), QStringLiteral("ROOT"));
-    readList(document.object().value(QLatin1String("interimCerts")), QStringLiteral("CA"));
+    readList(document.object().value(BundleRules::rootList), QStringLiteral("ROOT"));
+    readList(document.object().value(BundleRules::intermediateList), QStringLiteral("CA"));
     if (result.facts.isEmpty() && !result.failed())
         error(settingsFile, QStringLiteral("lists no certificate"));
 

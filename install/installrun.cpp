@@ -1,6 +1,7 @@
 #include "installrun.h"
 
 #include "bundlefacts.h"
+#include "bundlerules.h"
 #include "queryoutcome.h"
 #include "settings.h"
 #include "storeimport.h"
@@ -16,17 +17,9 @@
 namespace Ps {
 namespace {
 
-const QString bundleCertDir = QStringLiteral(":/Cert");
+const QString bundleCertDir = QStringLiteral(":/") + BundleRules::certificateFolder;
 
-// A settings entry names a file inside the bundle's certificate folder. Joined
-// to the temporary folder, anything but a bare name could reach outside it,
-// and the removal before the copy would then delete someone else's file.
-bool isBareFileName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-           && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
-           && !name.contains(QChar(0));
-}
+using BundleRules::isBareFileName;
 
 Outcome importOutcome(ImportResult result)
 {

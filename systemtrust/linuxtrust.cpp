@@ -32,13 +32,13 @@ QVector<TrustRoot> decodeRoots(const QVector<QByteArray> &certificates, bool *al
 {
     QVector<TrustRoot> roots;
     for (const QByteArray &certificate : certificates) {
-        const auto decoded = Standin::decodeCertificate(reinterpret_cast<const unsigned char *>(certificate.constData()),
+        const auto decoded = CertDecode::decodeCertificate(reinterpret_cast<const unsigned char *>(certificate.constData()),
                                                         std::size_t(certificate.size()));
         if (!decoded)
             continue;
-        const std::string pem = Standin::pemText(decoded->der);
+        const std::string pem = CertDecode::pemText(decoded->der);
         roots.append({QByteArray(reinterpret_cast<const char *>(decoded->der.data()), int(decoded->der.size())),
-                      QString::fromStdString(Standin::thumbprint(decoded->der)),
+                      QString::fromStdString(CertDecode::thumbprint(decoded->der)),
                       QByteArray(pem.data(), int(pem.size()))});
     }
     if (allDecoded)

@@ -31,7 +31,7 @@ QSet<QString> bundleSet(const QString &folder)
         QFile certificate(file.filePath());
         certificate.open(QIODevice::ReadOnly);
         const QByteArray bytes = certificate.readAll();
-        const auto decoded = Ps::Standin::decodeCertificate(reinterpret_cast<const unsigned char *>(bytes.constData()),
+        const auto decoded = Ps::CertDecode::decodeCertificate(reinterpret_cast<const unsigned char *>(bytes.constData()),
                                                             std::size_t(bytes.size()));
         const unsigned char *der = decoded ? decoded->der.data() : nullptr;
         X509 *x509 = decoded ? d2i_X509(nullptr, &der, long(decoded->der.size())) : nullptr;

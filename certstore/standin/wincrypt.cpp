@@ -20,7 +20,7 @@
 #error "VYR_STORE_ROOT must name the folder of the local machine's stores"
 #endif
 
-using Ps::Standin::DecodedCertificate;
+using Ps::CertDecode::DecodedCertificate;
 namespace FolderStore = Ps::Standin::FolderStore;
 
 namespace {
@@ -118,7 +118,7 @@ X509 *decodedOf(const CertificateContext *certificate)
 {
     DecodedCertificate &decoded = certificate->decoded;
     if (!decoded.x509) {
-        if (std::optional<DecodedCertificate> full = Ps::Standin::decodeCertificate(decoded.der.data(), decoded.der.size()))
+        if (std::optional<DecodedCertificate> full = Ps::CertDecode::decodeCertificate(decoded.der.data(), decoded.der.size()))
             decoded.x509 = std::move(full->x509);
     }
     return decoded.x509.get();
@@ -151,10 +151,10 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void *pvObject,
         return FALSE;
     }
 
-    std::optional<DecodedCertificate> decoded = Ps::Standin::decodeCertificate(bytes.data(), bytes.size());
+    std::optional<DecodedCertificate> decoded = Ps::CertDecode::decodeCertificate(bytes.data(), bytes.size());
     if (!decoded)
         return FALSE;
-    const bool der = decoded->encoding == Ps::Standin::Encoding::Der;
+    const bool der = decoded->encoding == Ps::CertDecode::Encoding::Der;
     if (!(dwExpectedFormatTypeFlags & (der ? CERT_QUERY_FORMAT_FLAG_BINARY : CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED)))
         return FALSE;
 
@@ -214,7 +214,7 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
     if (!store || !certificate || store->readOnly)
         return FALSE;
 
-    const std::string fileName = Ps::Standin::thumbprint(certificate->decoded.der) + ".crt";
+    const std::string fileName = Ps::CertDecode::thumbprint(certificate->decoded.der) + ".crt";
     struct stat info;
     const bool present = lstat((store->folder + "/" + fileName).c_str(), &info) == 0;
     switch (dwAddDisposition) {
@@ -232,7 +232,7 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
         return FALSE;
     }
 
-    const std::string pem = Ps::Standin::pemText(certificate->decoded.der);
+    const std::string pem = Ps::CertDecode::pemText(certificate->decoded.der);
     X509 *x509 = decodedOf(certificate);
     if (pem.empty() || !x509 || !FolderStore::add(store->folder, fileName, pem, x509))
         return FALSE;
@@ -254,17 +254,17 @@ PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD /*dwCertE
     const auto *blob = static_cast<const CRYPT_HASH_BLOB *>(pvFindPara);
     if (!hCertStore || dwFindType != CERT_FIND_SHA1_HASH || !blob || !blob->pbData || blob->cbData != sha1Size)
         return nullptr;
-    const std::string thumbprint = Ps::Standin::upperHex(blob->pbData, blob->cbData);
+    const std::string thumbprint = Ps::CertDecode::upperHex(blob->pbData, blob->cbData);
 
     std::vector<unsigned char> bytes;
     if (!FolderStore::readFile(static_cast<Store *>(hCertStore)->folder + "/" + thumbprint + ".crt", bytes))
         return nullptr;
     // Our files were decoded when they were added: a lookup only hashes them.
     // A file renamed by hand to another certificate's thumbprint is not that certificate.
-    std::optional<std::vector<unsigned char>> der = Ps::Standin::encodedCertificate(bytes.data(), bytes.size());
-    if (!der || Ps::Standin::thumbprint(*der) != thumbprint)
+    std::optional<std::vector<unsigned char>> der = Ps::CertDecode::encodedCertificate(bytes.data(), bytes.size());
+    if (!der || Ps::CertDecode::thumbprint(*der) != thumbprint)
         return nullptr;
-    CertificateContext *context = newContext(DecodedCertificate{nullptr, std::move(*der), Ps::Standin::Encoding::Pem});
+    CertificateContext *context = newContext(DecodedCertificate{nullptr, std::move(*der), Ps::CertDecode::Encoding::Pem});
     context->hCertStore = hCertStore;
     return context;
 }
@@ -274,9 +274,9 @@ BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext)
     const auto *certificate = static_cast<const CertificateContext *>(pCertContext);
     const auto *store = certificate ? static_cast<const Store *>(certificate->hCertStore) : nullptr;
     const bool deleted = store && !store->readOnly && decodedOf(certificate)
-                         && FolderStore::remove(store->folder, Ps::Standin::thumbprint(certificate->decoded.der) + ".crt",
+                         && FolderStore::remove(store->folder, Ps::CertDecode::thumbprint(certificate->decoded.der) + ".crt",
                                             certificate->decoded.x509.get(),
-                                            Ps::Standin::pemText(certificate->decoded.der));
+                                            Ps::CertDecode::pemText(certificate->decoded.der));
     CertFreeCertificateContext(pCertContext);
     return deleted ? TRUE : FALSE;
 }
@@ -293,7 +293,7 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwProp
         return TRUE;
     if (!fits)
         return FALSE;
-    const std::vector<unsigned char> digest = Ps::Standin::sha1(certificate->decoded.der);
+    const std::vector<unsigned char> digest = Ps::CertDecode::sha1(certificate->decoded.der);
     std::copy(digest.begin(), digest.end(), static_cast<unsigned char *>(pvData));
     return digest.size() == sha1Size;
 }

@@ -8,13 +8,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const auto decoded = Ps::Standin::decodeCertificate(data, size);
+    const auto decoded = Ps::CertDecode::decodeCertificate(data, size);
     if (!decoded)
         return 0;
-    if (Ps::Standin::thumbprint(decoded->der).size() != 40)
+    if (Ps::CertDecode::thumbprint(decoded->der).size() != 40)
         std::abort();
-    const std::string pem = Ps::Standin::pemText(decoded->der);
-    const auto again = Ps::Standin::decodeCertificate(reinterpret_cast<const unsigned char *>(pem.data()), pem.size());
+    const std::string pem = Ps::CertDecode::pemText(decoded->der);
+    const auto again = Ps::CertDecode::decodeCertificate(reinterpret_cast<const unsigned char *>(pem.data()), pem.size());
     if (!again || again->der != decoded->der)
         std::abort();
     return 0;

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <limits>
 
-namespace Ps::Standin {
+namespace Ps::CertDecode {
 namespace {
 
 struct BioFree
@@ -110,14 +110,23 @@ std::optional<std::vector<unsigned char>> encodedCertificate(const unsigned char
     return pemBody(data, size);
 }
 
-std::vector<unsigned char> sha1(const std::vector<unsigned char> &der)
+namespace {
+
+std::vector<unsigned char> digestOf(const std::vector<unsigned char> &der, const EVP_MD *md)
 {
     std::vector<unsigned char> digest(EVP_MAX_MD_SIZE);
     unsigned int digestSize = 0;
-    if (EVP_Digest(der.data(), der.size(), digest.data(), &digestSize, EVP_sha1(), nullptr) != 1)
+    if (EVP_Digest(der.data(), der.size(), digest.data(), &digestSize, md, nullptr) != 1)
         return {};
     digest.resize(digestSize);
     return digest;
+}
+
+} // namespace
+
+std::vector<unsigned char> sha1(const std::vector<unsigned char> &der)
+{
+    return digestOf(der, EVP_sha1());
 }
 
 std::string upperHex(const unsigned char *bytes, std::size_t size)
@@ -137,6 +146,12 @@ std::string thumbprint(const std::vector<unsigned char> &der)
     return upperHex(digest.data(), digest.size());
 }
 
+std::string sha256Thumbprint(const std::vector<unsigned char> &der)
+{
+    const std::vector<unsigned char> digest = digestOf(der, EVP_sha256());
+    return upperHex(digest.data(), digest.size());
+}
+
 std::string pemText(const std::vector<unsigned char> &der)
 {
     BioPtr bio(BIO_new(BIO_s_mem()));
@@ -148,4 +163,4 @@ std::string pemText(const std::vector<unsigned char> &der)
     return std::string(text, static_cast<std::size_t>(size));
 }
 
-} // namespace Ps::Standin
+} // namespace Ps::CertDecode

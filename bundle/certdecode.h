@@ -1,6 +1,9 @@
 #ifndef VYR_CERTDECODE_H
 #define VYR_CERTDECODE_H
 
+// The one reading of a certificate's bytes, on OpenSSL: what the build's
+// check accepts is exactly what the store stand-in and the system trust take.
+
 #include <openssl/x509.h>
 
 #include <cstddef>
@@ -9,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace Ps::Standin {
+namespace Ps::CertDecode {
 
 struct X509Free
 {
@@ -42,10 +45,12 @@ std::optional<std::vector<unsigned char>> encodedCertificate(const unsigned char
 std::vector<unsigned char> sha1(const std::vector<unsigned char> &der);
 std::string thumbprint(const std::vector<unsigned char> &der);
 std::string upperHex(const unsigned char *bytes, std::size_t size);
+// SHA-256 over the DER encoding, as 64 uppercase hex digits (empty if hashing failed).
+std::string sha256Thumbprint(const std::vector<unsigned char> &der);
 
 // The DER bytes wrapped as a PEM "CERTIFICATE" block.
 std::string pemText(const std::vector<unsigned char> &der);
 
-} // namespace Ps::Standin
+} // namespace Ps::CertDecode
 
 #endif
