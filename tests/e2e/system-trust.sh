@@ -197,7 +197,7 @@ code=0
     || fail "--install on a full disk exited $code: $(cat "$keys/full.out")"
 cmp -s "$keys/admin-policies.json" /etc/firefox/policies/policies.json \
     || fail "the administrator'"'"'s policies changed on a full disk: $(stat -c %s /etc/firefox/policies/policies.json) bytes"
-[ "$(ls -A /etc/firefox/policies)" = "$(printf '.filler\npolicies.json')" ] || fail "left behind: $(ls -A /etc/firefox/policies)"
+[ "$(ls -A /etc/firefox/policies | tr "\n" " ")" = ".filler policies.json " ] || fail "left behind: $(ls -A /etc/firefox/policies)"
 umount /etc/firefox/policies
 echo "a full disk under /etc/firefox/policies: the administrator'"'"'s policies kept byte for byte, the run failed"
 echo "every client refused, trusted after --install, refused after --remove; nothing of ours left;"
