@@ -188,7 +188,7 @@ QVector<CertificateResult> installCertificates(const CertificateLists &lists, In
                 outcome = copyAndImport(name, tempDir, list, observer);
             if (outcome == Outcome::Added)
                 ++succeeded;
-            results.append({list, name, QString(), outcome, QDateTime()});
+            results.append({list, name, bundledThumbprint(name), outcome, QDateTime()});
             observer.progressed(list, i + 1, names.size(), succeeded);
         }
     }

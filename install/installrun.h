@@ -41,7 +41,7 @@ struct CertificateResult
 {
     StoreList list;
     QString name;
-    QString thumbprint; // filled by check and remove; see bundledThumbprint for install
+    QString thumbprint; // the bundled certificate's SHA-1, or empty when it could not be read
     Outcome outcome;
     QDateTime notAfter; // filled by check, from the bundle's facts; invalid when unknown
 };

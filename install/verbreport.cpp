@@ -1,5 +1,6 @@
 #include "verbreport.h"
 
+#include "ledger.h"
 #include "machinelock.h"
 #include "queryoutcome.h"
 #include "record.h"
@@ -101,25 +102,20 @@ StoreList listOf(const RecordEntry &entry)
     return entry.store == storeLabel(StoreList::Root) ? StoreList::Root : StoreList::Intermediate;
 }
 
+// The look's result for the same bundled certificate.
+const CertificateResult *resultFor(const QVector<CertificateResult> &results, const CertificateResult &wanted)
+{
+    const auto found = std::find_if(results.cbegin(), results.cend(), [&wanted](const CertificateResult &result) {
+        return result.list == wanted.list && result.name == wanted.name;
+    });
+    return found == results.cend() ? nullptr : &*found;
+}
+
 // A certificate of ours taken out of its store, by thumbprint.
 CertificateResult deleteRecorded(const RecordEntry &entry, Outcome deleted)
 {
     const QueryAnswer answer = deleteThumbprintFromStore(entry.sha1.toStdString(), storeName(listOf(entry)));
     return {listOf(entry), entry.name, entry.sha1, outcomeOf(answer.result, deleted, Outcome::Absent), QDateTime()};
-}
-
-const RecordEntry *findEntry(const QVector<RecordEntry> &entries, const RecordEntry &wanted)
-{
-    const auto found = std::find_if(entries.cbegin(), entries.cend(),
-                                    [&wanted](const RecordEntry &entry) { return entry.sameCertificate(wanted); });
-    return found == entries.cend() ? nullptr : &*found;
-}
-
-bool isBundled(const RecordEntry &entry, const QVector<CertificateResult> &bundled)
-{
-    return std::any_of(bundled.cbegin(), bundled.cend(), [&entry](const CertificateResult &result) {
-        return !result.thumbprint.isEmpty() && result.thumbprint == entry.sha1 && storeLabel(result.list) == entry.store;
-    });
 }
 
 QVector<QByteArray> rootBytes(const QVector<CertificateResult> &results, std::initializer_list<Outcome> outcomes)
@@ -203,11 +199,11 @@ VerbReport runCheck(const CertificateLists &lists, SystemTrust *trust)
 {
     VerbReport report = reportOf(Verb::Check);
     report.certificates = checkCertificates(lists);
-    const Record record = Record::load();
+    Record record = Record::load();
     if (record.state() == Record::State::Unreadable)
         report.record = VerbReport::RecordNote::Unavailable;
-    for (const RecordEntry &entry : record.entries()) {
-        if (!entry.added || isBundled(entry, report.certificates))
+    for (const RecordEntry &entry : Ledger(record).notShippedBy(report.certificates)) {
+        if (!entry.added)
             continue;
         const QueryAnswer answer = findThumbprintInStore(entry.sha1.toStdString(), storeName(listOf(entry)));
         if (answer.result != QueryResult::NotFound)
@@ -246,33 +242,36 @@ VerbReport runRemove(const CertificateLists &lists, SystemTrust *trust)
         holdForRefresh(report, lock);
         return report;
     }
-    QVector<RecordEntry> left; // whatever of ours could not be deleted
+    Ledger ledger(record);
     QVector<RootId> gone;
     for (const CertificateResult &found : checkCertificates(lists)) {
-        const RecordEntry *entry =
-            isFailure(found.outcome) ? nullptr : findEntry(record.entries(), recordEntryFor(found, true));
+        const RecordEntry *entry = isFailure(found.outcome) ? nullptr : ledger.entryFor(found);
         CertificateResult result = found;
         result.notAfter = QDateTime();
         if (entry && entry->added)
             result.outcome = deleteRecorded(*entry, Outcome::Removed).outcome;
         else if (found.outcome == Outcome::Present || found.outcome == Outcome::Missing)
             result.outcome = found.outcome == Outcome::Present ? Outcome::Kept : Outcome::Absent;
-        if (entry && isFailure(result.outcome))
-            left.append(*entry);
-        else if (entry && entry->added && result.list == StoreList::Root)
-            gone.append({entry->sha1, entry->sha256});
+        if (entry && !isFailure(result.outcome)) {
+            if (entry->added && result.list == StoreList::Root)
+                gone.append({entry->sha1, entry->sha256});
+            ledger.forget(*entry);
+        }
         report.certificates.append(result);
     }
-    for (const RecordEntry &entry : record.entries()) {
-        if (!entry.added || isBundled(entry, report.certificates))
+    for (const RecordEntry &entry : ledger.notShippedBy(report.certificates)) {
+        if (!entry.added) {
+            ledger.forget(entry);
             continue;
+        }
         const CertificateResult result = deleteRecorded(entry, Outcome::Removed);
         if (result.outcome != Outcome::Absent)
             report.retired.append(result);
         if (isFailure(result.outcome))
-            left.append(entry);
-        else if (result.list == StoreList::Root)
+            continue;
+        if (result.list == StoreList::Root)
             gone.append({entry.sha1, entry.sha256});
+        ledger.forget(entry);
     }
     // The roots that stay keep their place in the system trust; the rest go.
     const QVector<QByteArray> kept = rootBytes(report.certificates, {Outcome::Kept});
@@ -280,7 +279,7 @@ VerbReport runRemove(const CertificateLists &lists, SystemTrust *trust)
         changeTrust(report, trust, {}, gone, true);
     else
         changeTrust(report, trust, kept, gone, false);
-    if (!record.save(left))
+    if (!ledger.commit())
         report.record = VerbReport::RecordNote::Behind;
     conclude(report);
     holdForRefresh(report, lock);
@@ -312,8 +311,6 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
     const bool busy = lock->state() == MachineLock::State::Busy;
     if (!writable || busy) {
         report.certificates = installCertificates(lists, observer, !busy);
-        for (CertificateResult &result : report.certificates)
-            result.thumbprint = bundledThumbprint(result.name);
         report.exitCode = writable ? NotAll : NoRights;
         return report;
     }
@@ -323,34 +320,22 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
     Record record = Record::load();
     if (unreadable(report, lists, record))
         return report;
-    const QVector<RecordEntry> earlier = record.entries();
-    QVector<RecordEntry> entries = earlier;
-    for (const CertificateResult &result : before) {
-        if ((result.outcome == Outcome::Present || result.outcome == Outcome::Missing)
-            && !findEntry(entries, recordEntryFor(result, false)))
-            entries.append(recordEntryFor(result, result.outcome == Outcome::Missing));
-    }
-    if (!record.save(entries)) {
+    Ledger ledger(record);
+    if (!ledger.plan(before)) {
         report.certificates = allWith(lists, Outcome::RecordUnavailable);
         report.record = VerbReport::RecordNote::Unavailable;
         return report;
     }
 
     report.certificates = installCertificates(lists, observer, true);
-    for (int i = 0; i < report.certificates.size(); ++i) {
-        CertificateResult &result = report.certificates[i];
-        const bool checked = i < before.size() && before[i].name == result.name;
+    for (CertificateResult &result : report.certificates) {
+        const CertificateResult *looked = resultFor(before, result);
         if (result.outcome == Outcome::Added)
             ++report.imported;
-        if (checked && before[i].outcome == Outcome::Present && result.outcome == Outcome::Added)
+        if (looked && looked->outcome == Outcome::Present && result.outcome == Outcome::Added)
             result.outcome = Outcome::Present;
-        result.thumbprint = checked ? before[i].thumbprint : bundledThumbprint(result.name);
-        // An addition this run planned and did not make leaves no entry.
-        const RecordEntry planned = recordEntryFor(result, true);
-        if (checked && before[i].outcome == Outcome::Missing && isFailure(result.outcome) && !findEntry(earlier, planned))
-            entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                         [&planned](const RecordEntry &entry) { return entry.sameCertificate(planned); }),
-                          entries.end());
+        if (looked && looked->outcome == Outcome::Missing && isFailure(result.outcome))
+            ledger.forgetUnmade(result);
     }
 
     // Retired: ours is withdrawn, what was there before only forgotten. Only
@@ -360,32 +345,34 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
     const bool bundleRead = !before.isEmpty() && std::all_of(before.cbegin(), before.cend(), [](const CertificateResult &r) {
         return !r.thumbprint.isEmpty();
     });
-    QVector<RecordEntry> left;
     QVector<RecordEntry> withdrawnRoots;
     QVector<RootId> gone;
-    for (const RecordEntry &entry : qAsConst(entries)) {
-        if (!bundleRead || isBundled(entry, before)) {
-            left.append(entry);
-        } else if (entry.added) {
-            // One already gone (an earlier run's withdrawal cut short) is
-            // only forgotten, its files in the system trust taken away.
-            const CertificateResult result = deleteRecorded(entry, Outcome::Withdrawn);
-            if (result.outcome != Outcome::Absent)
-                report.retired.append(result);
-            if (isFailure(result.outcome)) {
-                left.append(entry);
-            } else if (result.list == StoreList::Root) {
-                withdrawnRoots.append(entry);
-                gone.append({entry.sha1, entry.sha256});
-            }
+    for (const RecordEntry &entry : bundleRead ? ledger.notShippedBy(before) : QVector<RecordEntry>()) {
+        if (!entry.added) {
+            ledger.forget(entry);
+            continue;
         }
+        // One already gone (an earlier run's withdrawal cut short) is only
+        // forgotten, its files in the system trust taken away.
+        const CertificateResult result = deleteRecorded(entry, Outcome::Withdrawn);
+        if (result.outcome != Outcome::Absent)
+            report.retired.append(result);
+        if (isFailure(result.outcome))
+            continue;
+        if (result.list == StoreList::Root) {
+            withdrawnRoots.append(entry);
+            gone.append({entry.sha1, entry.sha256});
+        }
+        ledger.forget(entry);
     }
     changeTrust(report, trust, rootBytes(report.certificates, {Outcome::Added, Outcome::Present}), gone, false);
     // A retired root whose files the trust step could not take away stays
     // recorded, so that the next run tries again.
-    if (trustFailed(report.trust))
-        left += withdrawnRoots;
-    if (!record.save(left))
+    if (trustFailed(report.trust)) {
+        for (const RecordEntry &entry : qAsConst(withdrawnRoots))
+            ledger.keepForRetry(entry);
+    }
+    if (!ledger.commit())
         report.record = VerbReport::RecordNote::Behind;
     conclude(report);
     holdForRefresh(report, lock);
