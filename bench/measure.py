@@ -4,6 +4,11 @@ prints one Markdown table: each figure a median with its spread (10th to
 90th percentile), each comparison a ratio of medians from the same run.
 
   measure.py <build folder> <scratch folder> [rounds [display at 96 dpi [display at 192 dpi]]]
+
+With VYR_BENCH_OLD_BUILD set to the Release build folder of an earlier tree
+(built with the same store root), the nine-certificate run and the
+command-line program's --check and repeated --install are also timed for it,
+interleaved with this build's.
 """
 import os
 import re
@@ -24,6 +29,8 @@ os.makedirs(temp, exist_ok=True)
 env = dict(os.environ, TMPDIR=temp, QT_QPA_PLATFORM="offscreen")
 env.pop("DISPLAY", None)
 rows = []
+old_build = os.environ.get("VYR_BENCH_OLD_BUILD")
+old_cli = os.path.join(old_build, "cli", "vyr-cert-installer-cli") if old_build else None
 
 
 def process(command, environment=env):
@@ -82,14 +89,26 @@ def in_process_us(command):
 
 
 def nine_certificates():
-    runs = interleaved({
+    contenders = {
         "floor": lambda: in_process_us([os.path.join(bench, "bench_floor"), stores, temp]),
         "first": lambda: in_process_us([os.path.join(bench, "bench_run"), "first"]),
         "repeat": lambda: in_process_us([os.path.join(bench, "bench_run"), "repeat"]),
-    })
+    }
+    if old_build:
+        old_run = os.path.join(old_build, "bench", "bench_run")
+        contenders["old first"] = lambda: in_process_us([old_run, "first"])
+        contenders["old repeat"] = lambda: in_process_us([old_run, "repeat"])
+    runs = interleaved(contenders)
     row("nine-certificate run: the floor", runs["floor"], "ms")
     row("nine-certificate run: first", runs["first"], "ms", "the floor", runs["floor"], "within 2x (aim 1.5x)")
     row("nine-certificate run: repeat", runs["repeat"], "ms", "the floor", runs["floor"], "no slower than the floor")
+    if old_build:
+        row("nine-certificate run: first, the earlier build", runs["old first"], "ms")
+        row("nine-certificate run: first, this build", runs["first"], "ms", "the earlier build", runs["old first"],
+            "within 1.05x")
+        row("nine-certificate run: repeat, the earlier build", runs["old repeat"], "ms")
+        row("nine-certificate run: repeat, this build", runs["repeat"], "ms", "the earlier build", runs["old repeat"],
+            "within 1.05x")
 
 
 def scaling():
@@ -149,14 +168,18 @@ def scaling():
 
 def verbs():
     core = [os.path.join(bench, "bench_bare_core")]
-    runs = interleaved({
+    contenders = {
         "core": lambda: process(core)[0],
         "check": lambda: process([app, "--check"])[0],
         "install": lambda: process([app, "--install"])[0],
         "cli check": lambda: process([cli, "--check"])[0],
         "cli install": lambda: process([cli, "--install"])[0],
         "floor": lambda: in_process_us([os.path.join(bench, "bench_floor"), stores, temp]),
-    })
+    }
+    if old_build:
+        contenders["old cli check"] = lambda: process([old_cli, "--check"])[0]
+        contenders["old cli install"] = lambda: process([old_cli, "--install"])[0]
+    runs = interleaved(contenders)
     floor = [c + f for c, f in zip(runs["core"], runs["floor"])]
     row("whole process: bare QCoreApplication", runs["core"], "ms")
     row("whole process: --check", runs["check"], "ms", "the bare process", runs["core"], "within 1.5x")
@@ -169,6 +192,14 @@ def verbs():
     # After the first round every --install finds all nine in place.
     row("whole process: vyr-cert-installer-cli --install, repeat", runs["cli install"][1:], "ms",
         "vyr-cert-installer-cli --check", runs["cli check"][1:], "within 2x")
+    if old_build:
+        row("whole process: vyr-cert-installer-cli --check, the earlier build", runs["old cli check"], "ms")
+        row("whole process: vyr-cert-installer-cli --check, this build", runs["cli check"], "ms", "the earlier build",
+            runs["old cli check"], "within 1.05x")
+        row("whole process: vyr-cert-installer-cli --install, repeat, the earlier build", runs["old cli install"][1:],
+            "ms")
+        row("whole process: vyr-cert-installer-cli --install, repeat, this build", runs["cli install"][1:], "ms",
+            "the earlier build", runs["old cli install"][1:], "within 1.05x")
     repeat_writes()
 
 

@@ -29,24 +29,7 @@ tests/e2e/debian-host.sh play "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< 
 tests/e2e/desktop-entry.sh "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
 
 echo "== an organisation's own release: another bundle folder (two certificates retired, a root with ten days left) under version 1.1.0"
-. tests/e2e/bundle.sh
-second=/tmp/vyr-cert-installer-tests/second-release
-make_second_bundle "$second/bundle" build-test/tests/testdata/tendays.pem
-debs=$(scripts/build-deb.sh --bundle "$second/bundle" --version 1.1.0)
-for deb in $debs; do [ "$(dpkg-deb -f "$deb" Version)" = 1.1.0 ] || { echo "FAIL: $deb is not 1.1.0" >&2; exit 1; }; done
-rm -rf "$second/deb" && dpkg-deb -x "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")" "$second/deb"
-read_back_release "$second/deb/usr/bin/vyr-cert-installer-cli" "$second/bundle" 1.1.0
-"$second/deb/usr/bin/vyr-cert-installer-cli" --check > /dev/null 2> "$second/check.err" || true
-grep -x 'Vyr_Root_CA_5.cer expires on .*: [0-9] days left' "$second/check.err" \
-    || { echo "FAIL: --check does not warn of the root's end: $(cat "$second/check.err")" >&2; exit 1; }
-scripts/release-windows.sh --bundle "$second/bundle" --version 1.1.0 > /dev/null
-cp build-windows/release/vyr-cert-installer.exe "$second/vyr-cert-installer-1.1.0.exe"
-msiinfo export build-windows/release/vyr-cert-installer-1.1.0.msi Property | tr -d '\r' | grep -qx $'ProductVersion\t1.1.0' \
-    || { echo "FAIL: the MSI is not 1.1.0" >&2; exit 1; }
-WINEPREFIX=$second/prefix /usr/lib/wine/wine64 wineboot --init > /dev/null 2>&1
-WINEPREFIX=$second/prefix WINEDEBUG=-all DISPLAY= read_back_release build-windows/release/vyr-cert-installer.exe \
-    "$second/bundle" 1.1.0 /usr/lib/wine/wine64
-echo "1.1.0 read back from the packages, --version, the MSI and --check --json"
+tests/e2e/organisation-release.sh /tmp/vyr-cert-installer-tests/second-release build-test/tests/testdata/tendays.pem
 
 echo "== the Windows program: Qt for Windows from Debian's source (cached), the static .exe, signed"
 # Signed with a throwaway chain made now; the Wine tests below run the signed .exe.
@@ -61,7 +44,8 @@ exe_size=$(stat -c %s build-windows/release/vyr-cert-installer.exe)
 echo "== under Wine: the CryptoAPI sequences, the manifest, the real program's window and verbs, the MSI, the signature trusted through the program's own --install"
 cmake -S tests/wine -B build-wine -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
     -DVYR_WINDOWS_EXE="$PWD/build-windows/release/vyr-cert-installer.exe" \
-    -DVYR_LATER_EXE="$second/vyr-cert-installer-1.1.0.exe" -DVYR_LATER_CERTS="$second/bundle/Cert"
+    -DVYR_LATER_EXE=/tmp/vyr-cert-installer-tests/second-release/vyr-cert-installer-1.1.0.exe \
+    -DVYR_LATER_CERTS=/tmp/vyr-cert-installer-tests/second-release/bundle/Cert
 cmake --build build-wine
 ctest --test-dir build-wine --output-on-failure -j1
 tests/wine/authenticode.sh build-wine/trust_probe.exe "$signing" /tmp/vyr-cert-installer-tests/authenticode
