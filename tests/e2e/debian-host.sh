@@ -92,12 +92,13 @@ play_case() {
         ! chroot "$root" dpkg-query -W -f="\${db:Status-Abbrev}" vyr-cert-installer-cli 2>/dev/null | grep -q "^ii" \
             || fail "the package is still installed"
         # The record stays, empty: the purge knows nothing of it, and it tells
-        # a later --remove that nothing there is ours.
+        # a later --remove that nothing there is ours. So does the machine's
+        # (empty) lock file beside it.
         record=$root/var/lib/vyr-cert-installer/record.json
         python3 -c "import json, sys; sys.exit(json.load(open(sys.argv[1]))[\"certificates\"] != [])" "$record" \
             || fail "the record after the removal: $(cat "$record")"
         left=$(find "$root/var/lib/vyr-cert-installer" "$root/usr/local/share/ca-certificates" -type f \
-                   ! -path "$record" 2>/dev/null)
+                   ! -path "$record" ! -path "$root/var/lib/vyr-cert-installer/lock" 2>/dev/null)
         [ -z "$left" ] || fail "left behind: $left"
         grep -q "BEGIN CERTIFICATE" "$root/etc/ssl/certs/ca-certificates.crt" || fail "the system bundle is gone"
         echo "the fresh host: changed, all nine and the roots trusted, no Qt Gui, unchanged, removed"
