@@ -128,6 +128,31 @@ QVector<QByteArray> rootBytes(const QVector<CertificateResult> &results, std::in
     return roots;
 }
 
+// Certificates of ours that the bundle no longer ships, taken out of their
+// stores (what was there before is only forgotten); one already gone (an
+// earlier run cut short) is only forgotten too. A failed deletion stays on
+// the record. Answers the roots taken out, whose files the trust step must
+// take away as well.
+QVector<RecordEntry> takeOut(VerbReport &report, Ledger &ledger, const QVector<RecordEntry> &entries, Outcome deleted)
+{
+    QVector<RecordEntry> roots;
+    for (const RecordEntry &entry : entries) {
+        if (!entry.added) {
+            ledger.forget(entry);
+            continue;
+        }
+        const CertificateResult result = deleteRecorded(entry, deleted);
+        if (result.outcome != Outcome::Absent)
+            report.retired.append(result);
+        if (isFailure(result.outcome))
+            continue;
+        if (result.list == StoreList::Root)
+            roots.append(entry);
+        ledger.forget(entry);
+    }
+    return roots;
+}
+
 // The system trust's share, the refresh left pending: nothing when there is
 // nothing for it to do.
 void changeTrust(VerbReport &report, SystemTrust *trust, const QVector<QByteArray> &roots,
@@ -259,20 +284,8 @@ VerbReport runRemove(const CertificateLists &lists, SystemTrust *trust)
         }
         report.certificates.append(result);
     }
-    for (const RecordEntry &entry : ledger.notShippedBy(report.certificates)) {
-        if (!entry.added) {
-            ledger.forget(entry);
-            continue;
-        }
-        const CertificateResult result = deleteRecorded(entry, Outcome::Removed);
-        if (result.outcome != Outcome::Absent)
-            report.retired.append(result);
-        if (isFailure(result.outcome))
-            continue;
-        if (result.list == StoreList::Root)
-            gone.append({entry.sha1, entry.sha256});
-        ledger.forget(entry);
-    }
+    for (const RecordEntry &root : takeOut(report, ledger, ledger.notShippedBy(report.certificates), Outcome::Removed))
+        gone.append({root.sha1, root.sha256});
     // The roots that stay keep their place in the system trust; the rest go.
     const QVector<QByteArray> kept = rootBytes(report.certificates, {Outcome::Kept});
     if (kept.isEmpty())
@@ -345,26 +358,11 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
     const bool bundleRead = !before.isEmpty() && std::all_of(before.cbegin(), before.cend(), [](const CertificateResult &r) {
         return !r.thumbprint.isEmpty();
     });
-    QVector<RecordEntry> withdrawnRoots;
+    const QVector<RecordEntry> withdrawnRoots =
+        takeOut(report, ledger, bundleRead ? ledger.notShippedBy(before) : QVector<RecordEntry>(), Outcome::Withdrawn);
     QVector<RootId> gone;
-    for (const RecordEntry &entry : bundleRead ? ledger.notShippedBy(before) : QVector<RecordEntry>()) {
-        if (!entry.added) {
-            ledger.forget(entry);
-            continue;
-        }
-        // One already gone (an earlier run's withdrawal cut short) is only
-        // forgotten, its files in the system trust taken away.
-        const CertificateResult result = deleteRecorded(entry, Outcome::Withdrawn);
-        if (result.outcome != Outcome::Absent)
-            report.retired.append(result);
-        if (isFailure(result.outcome))
-            continue;
-        if (result.list == StoreList::Root) {
-            withdrawnRoots.append(entry);
-            gone.append({entry.sha1, entry.sha256});
-        }
-        ledger.forget(entry);
-    }
+    for (const RecordEntry &root : withdrawnRoots)
+        gone.append({root.sha1, root.sha256});
     changeTrust(report, trust, rootBytes(report.certificates, {Outcome::Added, Outcome::Present}), gone, false);
     // A retired root whose files the trust step could not take away stays
     // recorded, so that the next run tries again.

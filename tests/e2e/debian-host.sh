@@ -92,8 +92,8 @@ play_case() {
         ! chroot "$root" dpkg-query -W -f="\${db:Status-Abbrev}" vyr-cert-installer-cli 2>/dev/null | grep -q "^ii" \
             || fail "the package is still installed"
         # The record stays, empty: the purge knows nothing of it, and it tells
-        # a later --remove that nothing there is ours. So does the machine's
-        # (empty) lock file beside it.
+        # a later --remove that nothing there is ours. So does the lock file
+        # beside it, empty.
         record=$root/var/lib/vyr-cert-installer/record.json
         python3 -c "import json, sys; sys.exit(json.load(open(sys.argv[1]))[\"certificates\"] != [])" "$record" \
             || fail "the record after the removal: $(cat "$record")"
