@@ -10,8 +10,8 @@ QStringList namesWith(const QVector<CertificateResult> &results, std::initialize
     QStringList names;
     for (const CertificateResult &result : results) {
         if (std::find(outcomes.begin(), outcomes.end(), result.outcome) != outcomes.end()
-            && !names.contains(result.name))
-            names << result.name;
+            && !names.contains(result.certificate.name))
+            names << result.certificate.name;
     }
     return names;
 }

@@ -30,7 +30,7 @@ constexpr qint64 warnDays = 90;
 
 struct Listed
 {
-    QString store;
+    StoreList list;
     QString name;
     QString file; // Cert/<name>
     X509Ptr x509;
@@ -97,7 +97,7 @@ private:
     {
         result.findings.append({Finding::Warning, file, reason});
     }
-    void readList(const QJsonValue &value, const QString &store);
+    void readList(const QJsonValue &value, StoreList list);
     void checkValidity(const Listed &listed);
     void checkRoot(const Listed &listed);
     void checkIntermediate(const Listed &listed);
@@ -113,9 +113,9 @@ private:
 
 using BundleRules::settingsFile;
 
-void Checker::readList(const QJsonValue &value, const QString &store)
+void Checker::readList(const QJsonValue &value, StoreList list)
 {
-    const QString key = store == QLatin1String("ROOT") ? BundleRules::rootList : BundleRules::intermediateList;
+    const QString key = list == StoreList::Root ? BundleRules::rootList : BundleRules::intermediateList;
     // A list left out is an empty list, as the program reads it.
     if (value.isUndefined())
         return;
@@ -148,12 +148,14 @@ void Checker::readList(const QJsonValue &value, const QString &store)
             error(file, QStringLiteral("not exactly one X.509 certificate (DER or PEM)"));
             continue;
         }
-        listed.push_back({store, name, file, std::move(decoded->x509), std::move(decoded->der)});
+        listed.push_back({list, name, file, std::move(decoded->x509), std::move(decoded->der)});
         X509 *x509 = listed.back().x509.get();
-        result.facts.append({store, name, QString::fromStdString(CertDecode::thumbprint(listed.back().der)),
+        const auto date = [](const ASN1_TIME *time) {
+            return QDateTime::fromSecsSinceEpoch(secondsOf(time).value_or(0), Qt::UTC);
+        };
+        result.facts.append({list, name, QString::fromStdString(CertDecode::thumbprint(listed.back().der)),
                              QString::fromStdString(CertDecode::sha256Thumbprint(listed.back().der)), subjectOf(x509),
-                             secondsOf(X509_get0_notBefore(x509)).value_or(0),
-                             secondsOf(X509_get0_notAfter(x509)).value_or(0), qint64(bytes.size())});
+                             date(X509_get0_notBefore(x509)), date(X509_get0_notAfter(x509)), qint64(bytes.size())});
     }
 }
 
@@ -207,12 +209,12 @@ void Checker::checkIntermediate(const Listed &listed)
 
 void Checker::checkDuplicates()
 {
-    QHash<QString, const CertificateFacts *> seen;
-    for (const CertificateFacts &facts : result.facts) {
-        const CertificateFacts *first = seen.value(facts.sha1);
+    QHash<QString, const BundledCertificate *> seen;
+    for (const BundledCertificate &facts : result.facts) {
+        const BundledCertificate *first = seen.value(facts.sha1);
         if (!first) {
             seen.insert(facts.sha1, &facts);
-        } else if (first->store == facts.store) {
+        } else if (first->list == facts.list) {
             error(QStringLiteral("Cert/") + facts.name,
                   QStringLiteral("the same certificate as Cert/%1, listed twice (SHA-1 %2)").arg(first->name, facts.sha1));
         } else {
@@ -245,14 +247,14 @@ BundleCheck Checker::run()
         error(settingsFile, QStringLiteral("not a JSON object: %1").arg(parseError.errorString()));
         return result;
     }
-    readList(document.object().value(BundleRules::rootList), QStringLiteral("ROOT"));
-    readList(document.object().value(BundleRules::intermediateList), QStringLiteral("CA"));
+    readList(document.object().value(BundleRules::rootList), StoreList::Root);
+    readList(document.object().value(BundleRules::intermediateList), StoreList::Intermediate);
     if (result.facts.isEmpty() && !result.failed())
         error(settingsFile, QStringLiteral("lists no certificate"));
 
     for (const Listed &each : listed) {
         checkValidity(each);
-        if (each.store == QLatin1String("ROOT"))
+        if (each.list == StoreList::Root)
             checkRoot(each);
         else
             checkIntermediate(each);
@@ -296,19 +298,23 @@ BundleCheck checkBundle(const QString &folder, std::time_t now)
     return Checker(folder, now).run();
 }
 
-QByteArray factsSource(const QVector<CertificateFacts> &facts)
+QByteArray factsSource(const QVector<BundledCertificate> &facts)
 {
+    // Qt's own strings are made at the first lookup, not before main: a
+    // program that never looks pays nothing for them.
     QByteArray source("// Written by vyr-bundle-check from the bundle folder; not to be edited.\n"
-                      "#include \"bundlefacts.h\"\n\nnamespace Ps {\n\nconst BundleFact bundleFacts[] = {\n");
-    for (const CertificateFacts &each : facts) {
-        source += "    {" + literal(each.store) + ", " + literal(each.name) + ",\n     " + literal(each.sha1) + ",\n     "
-                  + literal(each.sha256) + ",\n     " + literal(each.subject) + ",\n     "
-                  + QByteArray::number(each.notBefore) + "LL, " + QByteArray::number(each.notAfter) + "LL, "
-                  + QByteArray::number(each.size) + "LL},\n";
+                      "#include \"bundle.h\"\n\nnamespace Ps {\n\nQVector<BundledCertificate> bundledFacts()\n{\n"
+                      "    const auto text = [](const char *utf8) { return QString::fromUtf8(utf8); };\n"
+                      "    const auto date = [](qint64 seconds) { return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC); };\n"
+                      "    return {\n");
+    for (const BundledCertificate &each : facts) {
+        source += QByteArray("        {") + (each.list == StoreList::Root ? "StoreList::Root" : "StoreList::Intermediate")
+                  + ", text(" + literal(each.name) + "),\n         text(" + literal(each.sha1) + "),\n         text("
+                  + literal(each.sha256) + "),\n         text(" + literal(each.subject) + "),\n         date("
+                  + QByteArray::number(each.notBefore.toSecsSinceEpoch()) + "), date("
+                  + QByteArray::number(each.notAfter.toSecsSinceEpoch()) + "), " + QByteArray::number(each.size) + "},\n";
     }
-    source += "    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 0},\n};\n\nconst int bundleFactCount = "
-              + QByteArray::number(facts.size()) + ";\n\n} // namespace Ps\n";
-    return source;
+    return source + "    };\n}\n\n} // namespace Ps\n";
 }
 
 } // namespace Ps

@@ -1,6 +1,8 @@
 #ifndef PS_BUNDLECHECK_H
 #define PS_BUNDLECHECK_H
 
+#include "bundledcertificate.h"
+
 #include <QString>
 #include <QVector>
 
@@ -17,24 +19,10 @@ struct Finding
     QString reason;
 };
 
-// What the program keeps of each listed certificate, so that it never has to
-// decode one to know it.
-struct CertificateFacts
-{
-    QString store; // "ROOT" or "CA"
-    QString name;
-    QString sha1;   // 40 uppercase hex digits
-    QString sha256; // 64 uppercase hex digits
-    QString subject; // RFC 2253
-    qint64 notBefore; // seconds since 1970, UTC
-    qint64 notAfter;
-    qint64 size; // bytes of the file
-};
-
 struct BundleCheck
 {
     QVector<Finding> findings;
-    QVector<CertificateFacts> facts; // roots first, each list in its order
+    QVector<BundledCertificate> facts; // what the program keeps of each: roots first, each list in its order
     bool failed() const;
 };
 
@@ -42,8 +30,8 @@ struct BundleCheck
 // at the time now.
 BundleCheck checkBundle(const QString &folder, std::time_t now);
 
-// The facts as a C++ source defining the table that bundlefacts.h declares.
-QByteArray factsSource(const QVector<CertificateFacts> &facts);
+// The facts as a C++ source defining what bundle/bundle.h declares.
+QByteArray factsSource(const QVector<BundledCertificate> &facts);
 
 } // namespace Ps
 

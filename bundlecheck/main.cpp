@@ -23,14 +23,14 @@ QByteArray escaped(const QString &text)
 
 // Absolute paths under the names the program opens (:/Cert/<name>,
 // :/Json/Settings.json, :/Images/vyr.ico).
-QByteArray resourceList(const QString &folder, const QVector<Ps::CertificateFacts> &facts, const QString &icon)
+QByteArray resourceList(const QString &folder, const QVector<Ps::BundledCertificate> &facts, const QString &icon)
 {
     const QDir bundle(QFileInfo(folder).absoluteFilePath());
     QByteArray qrc("<!DOCTYPE RCC>\n<RCC version=\"1.0\">\n    <qresource prefix=\"/\">\n");
     const auto entry = [&](const QString &alias, const QString &path) {
         qrc += "        <file alias=\"" + escaped(alias) + "\">" + escaped(path) + "</file>\n";
     };
-    for (const Ps::CertificateFacts &each : facts)
+    for (const Ps::BundledCertificate &each : facts)
         entry(QStringLiteral("Cert/") + each.name, bundle.filePath(QStringLiteral("Cert/") + each.name));
     entry(QStringLiteral("Json/Settings.json"), bundle.filePath(QStringLiteral("Json/Settings.json")));
     const QString ownIcon = bundle.filePath(QStringLiteral("Images/vyr.ico"));

@@ -149,14 +149,15 @@ constexpr qint64 expiryWarningDays = 30;
 void warnOfExpiry(QTextStream &err, const QVector<CertificateResult> &results)
 {
     for (const CertificateResult &result : results) {
-        if (!result.notAfter.isValid())
+        const BundledCertificate &certificate = result.certificate;
+        if (!certificate.notAfter.isValid())
             continue;
-        const qint64 days = daysLeft(result.notAfter);
-        const QString date = result.notAfter.date().toString(Qt::ISODate);
+        const qint64 days = daysLeft(certificate.notAfter);
+        const QString date = certificate.notAfter.date().toString(Qt::ISODate);
         if (days < 0)
-            err << result.name << " expired on " << date << ": " << -days << " days ago\n";
+            err << certificate.name << " expired on " << date << ": " << -days << " days ago\n";
         else if (days <= expiryWarningDays)
-            err << result.name << " expires on " << date << ": " << days << " days left\n";
+            err << certificate.name << " expires on " << date << ": " << days << " days left\n";
     }
 }
 
@@ -189,8 +190,9 @@ void printLines(QTextStream &out, const VerbReport &report)
     QString text;
     for (const CertificateResult &result : results) {
         const QString why = reason(result.outcome, verb);
-        text += storeLabel(result.list) + QLatin1Char(' ') + result.name + QLatin1Char(' ')
-                + (result.thumbprint.isEmpty() ? QStringLiteral("-") : result.thumbprint) + QLatin1Char(' ')
+        const BundledCertificate &certificate = result.certificate;
+        text += storeLabel(certificate.list) + QLatin1Char(' ') + certificate.name + QLatin1Char(' ')
+                + (certificate.sha1.isEmpty() ? QStringLiteral("-") : certificate.sha1) + QLatin1Char(' ')
                 + resultWord(result.outcome) + (why.isEmpty() ? QString() : QStringLiteral(": ") + why)
                 + QLatin1Char('\n');
     }
@@ -219,15 +221,17 @@ void printJson(QTextStream &out, const VerbReport &report)
     const QVector<TrustTargetState> &targets = report.targets;
     QJsonArray certificates;
     for (const CertificateResult &result : results) {
-        QJsonObject entry{{QStringLiteral("store"), storeLabel(result.list)},
-                          {QStringLiteral("name"), result.name},
-                          {QStringLiteral("thumbprint"), result.thumbprint},
+        const BundledCertificate &certificate = result.certificate;
+        QJsonObject entry{{QStringLiteral("store"), storeLabel(certificate.list)},
+                          {QStringLiteral("name"), certificate.name},
+                          {QStringLiteral("thumbprint"), certificate.sha1},
                           {QStringLiteral("result"), resultWord(result.outcome)}};
         if (isFailure(result.outcome))
             entry.insert(QStringLiteral("reason"), reason(result.outcome, verb));
-        if (result.notAfter.isValid()) {
-            entry.insert(QStringLiteral("not_after"), result.notAfter.toString(Qt::ISODate));
-            entry.insert(QStringLiteral("days_left"), daysLeft(result.notAfter));
+        // What a check looks at: the other verbs change the stores, not the dates.
+        if (verb == Verb::Check && certificate.notAfter.isValid()) {
+            entry.insert(QStringLiteral("not_after"), certificate.notAfter.toString(Qt::ISODate));
+            entry.insert(QStringLiteral("days_left"), daysLeft(certificate.notAfter));
         }
         certificates.append(entry);
     }

@@ -1,6 +1,6 @@
 #include "installrun.h"
 
-#include "bundlefacts.h"
+#include "bundle.h"
 #include "bundlerules.h"
 #include "queryoutcome.h"
 #include "settings.h"
@@ -58,20 +58,10 @@ Outcome copyAndImport(const QString &name, const QString &tempDir, StoreList lis
                                                    [&] { observer.importing(name); }));
 }
 
-// What the build read of a bundled certificate. A bundle registered in place
-// of the compiled-in one (as the tests do) has files the build never read:
-// a fact counts only for a file of the same name and size.
-const BundleFact *bundledFact(const QString &name)
+const Bundle &compiledIn()
 {
-    if (!isBareFileName(name))
-        return nullptr;
-    const QByteArray utf8 = name.toUtf8();
-    for (int i = 0; i < bundleFactCount; ++i) {
-        const BundleFact &fact = bundleFacts[i];
-        if (utf8 == fact.name)
-            return QFileInfo(QDir(bundleCertDir).filePath(name)).size() == fact.size ? &fact : nullptr;
-    }
-    return nullptr;
+    static const Bundle bundle(bundledFacts(), bundleCertDir);
+    return bundle;
 }
 
 using Query = QueryAnswer (*)(const void *, std::size_t, const wchar_t *);
@@ -83,19 +73,17 @@ QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, 
     QVector<CertificateResult> results;
     for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
         for (const QString &name : lists.of(list)) {
-            CertificateResult result{list, name, QString(), Outcome::UnsafeName, QDateTime()};
+            CertificateResult result{compiledIn().certificate(list, name), Outcome::UnsafeName};
             // Known from the build, the certificate needs no decoding.
-            const BundleFact *fact = bundledFact(name);
-            const std::optional<QByteArray> bytes = fact ? std::nullopt : bundledBytes(name);
-            if (!fact && !bytes) {
+            const bool read = !result.certificate.sha1.isEmpty();
+            const std::optional<QByteArray> bytes = read ? std::nullopt : bundledBytes(name);
+            if (!read && !bytes) {
                 if (isBareFileName(name))
                     result.outcome = Outcome::NotInBundle;
             } else {
-                const QueryAnswer answer = fact ? byThumbprint(fact->sha1, storeName(list))
+                const QueryAnswer answer = read ? byThumbprint(result.certificate.sha1.toStdString(), storeName(list))
                                                 : query(bytes->constData(), std::size_t(bytes->size()), storeName(list));
-                result.thumbprint = QString::fromStdString(answer.thumbprint);
-                if (fact)
-                    result.notAfter = QDateTime::fromSecsSinceEpoch(fact->notAfter, Qt::UTC);
+                result.certificate.sha1 = QString::fromStdString(answer.thumbprint);
                 result.outcome = outcomeOf(answer.result, found, notFound);
             }
             results.append(result);
@@ -108,34 +96,13 @@ QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, 
 
 std::optional<QByteArray> bundledBytes(const QString &name)
 {
-    QFile file(QDir(bundleCertDir).filePath(name));
-    if (!isBareFileName(name) || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
-}
-
-RecordEntry recordEntryFor(const CertificateResult &result, bool added)
-{
-    const BundleFact *fact = bundledFact(result.name);
-    return {storeLabel(result.list), result.thumbprint,
-            fact ? QString::fromLatin1(fact->sha256) : QString(), result.name,
-            fact ? QString::fromUtf8(fact->subject) : QString(), added};
+    return compiledIn().bytes(name);
 }
 
 CertificateLists CertificateLists::fromBundle()
 {
     const Settings settings(nullptr, QStringLiteral("Settings.json"));
     return {settings.rootCertsModel->stringList(), settings.interimCertsModel->stringList()};
-}
-
-const wchar_t *storeName(StoreList list)
-{
-    return list == StoreList::Root ? L"ROOT" : L"CA";
-}
-
-QString storeLabel(StoreList list)
-{
-    return QString::fromWCharArray(storeName(list));
 }
 
 bool isFailure(Outcome outcome)
@@ -188,7 +155,7 @@ QVector<CertificateResult> installCertificates(const CertificateLists &lists, In
                 outcome = copyAndImport(name, tempDir, list, observer);
             if (outcome == Outcome::Added)
                 ++succeeded;
-            results.append({list, name, bundledThumbprint(name), outcome, QDateTime()});
+            results.append({bundledCertificate(list, name), outcome});
             observer.progressed(list, i + 1, names.size(), succeeded);
         }
     }
@@ -214,13 +181,14 @@ bool storesWritable(const CertificateLists &lists)
     return true;
 }
 
-QString bundledThumbprint(const QString &name)
+BundledCertificate bundledCertificate(StoreList list, const QString &name)
 {
-    if (const BundleFact *fact = bundledFact(name))
-        return QString::fromLatin1(fact->sha1);
-    const std::optional<QByteArray> bytes = bundledBytes(name);
-    return bytes ? QString::fromStdString(certificateThumbprint(bytes->constData(), std::size_t(bytes->size())))
-                 : QString();
+    BundledCertificate certificate = compiledIn().certificate(list, name);
+    if (certificate.sha1.isEmpty()) {
+        if (const std::optional<QByteArray> bytes = bundledBytes(name))
+            certificate.sha1 = QString::fromStdString(certificateThumbprint(bytes->constData(), std::size_t(bytes->size())));
+    }
+    return certificate;
 }
 
 QVector<QByteArray> bundledRoots(const CertificateLists &lists)

@@ -1,6 +1,7 @@
 #ifndef PS_INSTALLRUN_H
 #define PS_INSTALLRUN_H
 
+#include "bundledcertificate.h"
 #include "record.h"
 #include "systemtrust.h"
 
@@ -12,8 +13,6 @@
 #include <optional>
 
 namespace Ps {
-
-enum class StoreList { Root, Intermediate };
 
 // What became of one certificate. The first eight are the answers a verb
 // wants; the rest say why it did not get one.
@@ -37,13 +36,12 @@ enum class Outcome {
     RecordUnavailable, // the record of what this program added could not be read or written
 };
 
+// A certificate with what a verb did to it: a bundled one (its SHA-1 empty
+// when it could not be read) or a retired one of the record.
 struct CertificateResult
 {
-    StoreList list;
-    QString name;
-    QString thumbprint; // the bundled certificate's SHA-1, or empty when it could not be read
+    BundledCertificate certificate;
     Outcome outcome;
-    QDateTime notAfter; // filled by check, from the bundle's facts; invalid when unknown
 };
 
 // The two lists in installation order.
@@ -71,8 +69,6 @@ public:
     }
 };
 
-const wchar_t *storeName(StoreList list);
-QString storeLabel(StoreList list);
 bool isFailure(Outcome outcome);
 
 // Roots into "ROOT", then intermediates into "CA": each copied out of the
@@ -87,16 +83,14 @@ QVector<CertificateResult> removeCertificates(const CertificateLists &lists);
 
 // Whether every store the lists use can be opened for writing.
 bool storesWritable(const CertificateLists &lists);
-// The SHA-1 thumbprint of a bundled certificate, or an empty string.
-QString bundledThumbprint(const QString &name);
+// A listed certificate of the compiled-in bundle, its SHA-1 known whenever
+// its file can be read.
+BundledCertificate bundledCertificate(StoreList list, const QString &name);
 // The bundled file's bytes; none for a name that is not a bare file name or
 // names no file of the bundle.
 std::optional<QByteArray> bundledBytes(const QString &name);
 // The bytes of each bundled root that could be read.
 QVector<QByteArray> bundledRoots(const CertificateLists &lists);
-// The record's entry for a bundled certificate a lookup found (its
-// thumbprint known), with what the build read of it.
-RecordEntry recordEntryFor(const CertificateResult &result, bool added);
 // Each trust target on this machine and whether it holds the bundled roots.
 QVector<TrustTargetState> systemTrustTargets(const SystemTrust &trust, const CertificateLists &lists);
 // Whether the system trust holds the bundled root of that name.

@@ -15,7 +15,7 @@ const RecordEntry *findEntry(const QVector<RecordEntry> &entries, const RecordEn
 bool isBundled(const RecordEntry &entry, const QVector<CertificateResult> &bundled)
 {
     return std::any_of(bundled.cbegin(), bundled.cend(), [&entry](const CertificateResult &result) {
-        return !result.thumbprint.isEmpty() && result.thumbprint == entry.sha1 && storeLabel(result.list) == entry.store;
+        return !result.certificate.sha1.isEmpty() && result.certificate.sameAs(entry.certificate);
     });
 }
 
@@ -27,22 +27,22 @@ bool Ledger::plan(const QVector<CertificateResult> &found)
 {
     for (const CertificateResult &result : found) {
         if ((result.outcome == Outcome::Present || result.outcome == Outcome::Missing)
-            && !findEntry(pending, recordEntryFor(result, false)))
-            pending.append(recordEntryFor(result, result.outcome == Outcome::Missing));
+            && !findEntry(pending, {result.certificate, false}))
+            pending.append({result.certificate, result.outcome == Outcome::Missing});
     }
     return record.save(pending);
 }
 
 void Ledger::forgetUnmade(const CertificateResult &planned)
 {
-    const RecordEntry entry = recordEntryFor(planned, true);
+    const RecordEntry entry{planned.certificate, true};
     if (!findEntry(earlier, entry))
         forget(entry);
 }
 
 const RecordEntry *Ledger::entryFor(const CertificateResult &found) const
 {
-    return findEntry(pending, recordEntryFor(found, true));
+    return findEntry(pending, {found.certificate, true});
 }
 
 QVector<RecordEntry> Ledger::notShippedBy(const QVector<CertificateResult> &bundled) const

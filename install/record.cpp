@@ -10,7 +10,8 @@ namespace {
 bool sameEntries(const QVector<RecordEntry> &a, const QVector<RecordEntry> &b)
 {
     const auto same = [](const RecordEntry &x, const RecordEntry &y) {
-        return x.sameCertificate(y) && x.sha256 == y.sha256 && x.name == y.name && x.subject == y.subject
+        return x.sameCertificate(y) && x.certificate.sha256 == y.certificate.sha256
+               && x.certificate.name == y.certificate.name && x.certificate.subject == y.certificate.subject
                && x.added == y.added;
     };
     return a.size() == b.size() && std::all_of(a.cbegin(), a.cend(), [&](const RecordEntry &entry) {
@@ -24,8 +25,7 @@ bool isValidEntry(const RecordEntry &entry)
 {
     static const QRegularExpression sha1(QStringLiteral("^[0-9A-F]{40}$"));
     static const QRegularExpression sha256(QStringLiteral("^([0-9A-F]{64})?$"));
-    return (entry.store == QLatin1String("ROOT") || entry.store == QLatin1String("CA"))
-           && sha1.match(entry.sha1).hasMatch() && sha256.match(entry.sha256).hasMatch();
+    return sha1.match(entry.certificate.sha1).hasMatch() && sha256.match(entry.certificate.sha256).hasMatch();
 }
 
 Record Record::load()

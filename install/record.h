@@ -1,6 +1,8 @@
 #ifndef PS_RECORD_H
 #define PS_RECORD_H
 
+#include "bundledcertificate.h"
+
 #include <QString>
 #include <QVector>
 
@@ -9,16 +11,14 @@
 namespace Ps {
 
 // One certificate this program found in a store or put there.
+// Of the certificate it keeps the list, the name of the bundled file it came
+// from, both thumbprints and the subject.
 struct RecordEntry
 {
-    QString store; // "ROOT" or "CA"
-    QString sha1;  // 40 uppercase hex digits
-    QString sha256;
-    QString name; // the bundled file it came from
-    QString subject;
+    BundledCertificate certificate;
     bool added; // this program added it; otherwise it was there before
 
-    bool sameCertificate(const RecordEntry &other) const { return store == other.store && sha1 == other.sha1; }
+    bool sameCertificate(const RecordEntry &other) const { return certificate.sameAs(other.certificate); }
 };
 
 // What this program knows it did to this machine's stores, kept by the

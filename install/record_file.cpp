@@ -40,11 +40,16 @@ std::optional<StoredRecord> readRecord()
     for (const QJsonValue &value : document.object().value(QStringLiteral("certificates")).toArray()) {
         const QJsonObject entry = value.toObject();
         const QJsonValue added = entry.value(QStringLiteral("added"));
-        if (!added.isBool())
+        const std::optional<StoreList> list = storeListNamed(entry.value(QStringLiteral("store")).toString());
+        if (!added.isBool() || !list)
             return std::nullopt;
-        record.entries.append({entry.value(QStringLiteral("store")).toString(), entry.value(QStringLiteral("sha1")).toString(),
-                        entry.value(QStringLiteral("sha256")).toString(), entry.value(QStringLiteral("name")).toString(),
-                        entry.value(QStringLiteral("subject")).toString(), added.toBool()});
+        BundledCertificate certificate;
+        certificate.list = *list;
+        certificate.sha1 = entry.value(QStringLiteral("sha1")).toString();
+        certificate.sha256 = entry.value(QStringLiteral("sha256")).toString();
+        certificate.name = entry.value(QStringLiteral("name")).toString();
+        certificate.subject = entry.value(QStringLiteral("subject")).toString();
+        record.entries.append({certificate, added.toBool()});
     }
     return record;
 }
@@ -53,11 +58,12 @@ bool writeRecord(const QVector<RecordEntry> &entries, const QVector<RecordEntry>
 {
     QJsonArray certificates;
     for (const RecordEntry &entry : entries) {
-        certificates.append(QJsonObject{{QStringLiteral("store"), entry.store},
-                                        {QStringLiteral("sha1"), entry.sha1},
-                                        {QStringLiteral("sha256"), entry.sha256},
-                                        {QStringLiteral("name"), entry.name},
-                                        {QStringLiteral("subject"), entry.subject},
+        const BundledCertificate &certificate = entry.certificate;
+        certificates.append(QJsonObject{{QStringLiteral("store"), storeLabel(certificate.list)},
+                                        {QStringLiteral("sha1"), certificate.sha1},
+                                        {QStringLiteral("sha256"), certificate.sha256},
+                                        {QStringLiteral("name"), certificate.name},
+                                        {QStringLiteral("subject"), certificate.subject},
                                         {QStringLiteral("added"), entry.added}});
     }
     // The state folder may not exist yet: the record is written before the

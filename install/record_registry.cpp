@@ -17,7 +17,7 @@ const QString formatValue = QStringLiteral("Format");
 
 QString keyOf(const RecordEntry &entry)
 {
-    return entry.store + QLatin1Char('/') + entry.sha1;
+    return storeLabel(entry.certificate.list) + QLatin1Char('/') + entry.certificate.sha1;
 }
 
 } // namespace
@@ -35,10 +35,16 @@ std::optional<StoredRecord> readRecord()
         if (key == formatValue)
             continue;
         const QStringList value = settings.value(key).toStringList();
-        if (value.size() != 4 || (value[3] != addedWord && value[3] != presentWord))
+        const std::optional<StoreList> list = storeListNamed(key.section(QLatin1Char('/'), 0, 0));
+        if (value.size() != 4 || (value[3] != addedWord && value[3] != presentWord) || !list)
             return std::nullopt;
-        record.entries.append({key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1), value[1], value[0],
-                        value[2], value[3] == addedWord});
+        BundledCertificate certificate;
+        certificate.list = *list;
+        certificate.sha1 = key.section(QLatin1Char('/'), 1);
+        certificate.name = value[0];
+        certificate.sha256 = value[1];
+        certificate.subject = value[2];
+        record.entries.append({certificate, value[3] == addedWord});
     }
     if (settings.status() != QSettings::NoError)
         return std::nullopt;
@@ -55,8 +61,8 @@ bool writeRecord(const QVector<RecordEntry> &entries, const QVector<RecordEntry>
             settings.remove(keyOf(entry));
     }
     for (const RecordEntry &entry : entries)
-        settings.setValue(keyOf(entry), QStringList{entry.name, entry.sha256, entry.subject,
-                                                    entry.added ? addedWord : presentWord});
+        settings.setValue(keyOf(entry), QStringList{entry.certificate.name, entry.certificate.sha256,
+                                                    entry.certificate.subject, entry.added ? addedWord : presentWord});
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

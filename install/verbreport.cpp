@@ -65,7 +65,7 @@ bool trustFailed(const std::optional<TrustOutcome> &outcome)
 void sortRetired(VerbReport &report)
 {
     std::stable_sort(report.retired.begin(), report.retired.end(),
-                     [](const CertificateResult &a, const CertificateResult &b) { return a.list < b.list; });
+                     [](const CertificateResult &a, const CertificateResult &b) { return a.certificate.list < b.certificate.list; });
 }
 
 int exitCodeOf(const VerbReport &report)
@@ -92,21 +92,16 @@ QVector<CertificateResult> allWith(const CertificateLists &lists, Outcome outcom
     QVector<CertificateResult> results;
     for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
         for (const QString &name : lists.of(list))
-            results.append({list, name, bundledThumbprint(name), outcome, QDateTime()});
+            results.append({bundledCertificate(list, name), outcome});
     }
     return results;
-}
-
-StoreList listOf(const RecordEntry &entry)
-{
-    return entry.store == storeLabel(StoreList::Root) ? StoreList::Root : StoreList::Intermediate;
 }
 
 // The look's result for the same bundled certificate.
 const CertificateResult *resultFor(const QVector<CertificateResult> &results, const CertificateResult &wanted)
 {
     const auto found = std::find_if(results.cbegin(), results.cend(), [&wanted](const CertificateResult &result) {
-        return result.list == wanted.list && result.name == wanted.name;
+        return result.certificate.list == wanted.certificate.list && result.certificate.name == wanted.certificate.name;
     });
     return found == results.cend() ? nullptr : &*found;
 }
@@ -114,16 +109,18 @@ const CertificateResult *resultFor(const QVector<CertificateResult> &results, co
 // A certificate of ours taken out of its store, by thumbprint.
 CertificateResult deleteRecorded(const RecordEntry &entry, Outcome deleted)
 {
-    const QueryAnswer answer = deleteThumbprintFromStore(entry.sha1.toStdString(), storeName(listOf(entry)));
-    return {listOf(entry), entry.name, entry.sha1, outcomeOf(answer.result, deleted, Outcome::Absent), QDateTime()};
+    const QueryAnswer answer =
+        deleteThumbprintFromStore(entry.certificate.sha1.toStdString(), storeName(entry.certificate.list));
+    return {entry.certificate, outcomeOf(answer.result, deleted, Outcome::Absent)};
 }
 
 QVector<QByteArray> rootBytes(const QVector<CertificateResult> &results, std::initializer_list<Outcome> outcomes)
 {
     QVector<QByteArray> roots;
     for (const CertificateResult &result : results) {
-        if (result.list == StoreList::Root && std::find(outcomes.begin(), outcomes.end(), result.outcome) != outcomes.end())
-            roots.append(bundledBytes(result.name).value_or(QByteArray()));
+        if (result.certificate.list == StoreList::Root
+            && std::find(outcomes.begin(), outcomes.end(), result.outcome) != outcomes.end())
+            roots.append(bundledBytes(result.certificate.name).value_or(QByteArray()));
     }
     return roots;
 }
@@ -146,7 +143,7 @@ QVector<RecordEntry> takeOut(VerbReport &report, Ledger &ledger, const QVector<R
             report.retired.append(result);
         if (isFailure(result.outcome))
             continue;
-        if (result.list == StoreList::Root)
+        if (result.certificate.list == StoreList::Root)
             roots.append(entry);
         ledger.forget(entry);
     }
@@ -156,7 +153,7 @@ QVector<RecordEntry> takeOut(VerbReport &report, Ledger &ledger, const QVector<R
 // The system trust's share, the refresh left pending: nothing when there is
 // nothing for it to do.
 void changeTrust(VerbReport &report, SystemTrust *trust, const QVector<QByteArray> &roots,
-                 const QVector<RootId> &retired, bool removal)
+                 const QVector<BundledCertificate> &retired, bool removal)
 {
     if (!trust || (roots.isEmpty() && retired.isEmpty()))
         return;
@@ -230,10 +227,10 @@ VerbReport runCheck(const CertificateLists &lists, SystemTrust *trust)
     for (const RecordEntry &entry : Ledger(record).notShippedBy(report.certificates)) {
         if (!entry.added)
             continue;
-        const QueryAnswer answer = findThumbprintInStore(entry.sha1.toStdString(), storeName(listOf(entry)));
+        const QueryAnswer answer =
+            findThumbprintInStore(entry.certificate.sha1.toStdString(), storeName(entry.certificate.list));
         if (answer.result != QueryResult::NotFound)
-            report.retired.append({listOf(entry), entry.name, entry.sha1,
-                                   outcomeOf(answer.result, Outcome::Retired, Outcome::Absent), QDateTime()});
+            report.retired.append({entry.certificate, outcomeOf(answer.result, Outcome::Retired, Outcome::Absent)});
     }
     if (trust && trust->family().isEmpty()) {
         report.trust = TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString(), {}};
@@ -268,24 +265,23 @@ VerbReport runRemove(const CertificateLists &lists, SystemTrust *trust)
         return report;
     }
     Ledger ledger(record);
-    QVector<RootId> gone;
+    QVector<BundledCertificate> gone;
     for (const CertificateResult &found : checkCertificates(lists)) {
         const RecordEntry *entry = isFailure(found.outcome) ? nullptr : ledger.entryFor(found);
         CertificateResult result = found;
-        result.notAfter = QDateTime();
         if (entry && entry->added)
             result.outcome = deleteRecorded(*entry, Outcome::Removed).outcome;
         else if (found.outcome == Outcome::Present || found.outcome == Outcome::Missing)
             result.outcome = found.outcome == Outcome::Present ? Outcome::Kept : Outcome::Absent;
         if (entry && !isFailure(result.outcome)) {
-            if (entry->added && result.list == StoreList::Root)
-                gone.append({entry->sha1, entry->sha256});
+            if (entry->added && result.certificate.list == StoreList::Root)
+                gone.append(entry->certificate);
             ledger.forget(*entry);
         }
         report.certificates.append(result);
     }
     for (const RecordEntry &root : takeOut(report, ledger, ledger.notShippedBy(report.certificates), Outcome::Removed))
-        gone.append({root.sha1, root.sha256});
+        gone.append(root.certificate);
     // The roots that stay keep their place in the system trust; the rest go.
     const QVector<QByteArray> kept = rootBytes(report.certificates, {Outcome::Kept});
     if (kept.isEmpty())
@@ -356,13 +352,13 @@ VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, Install
     // file that could not be read would otherwise withdraw what is still
     // shipped.
     const bool bundleRead = !before.isEmpty() && std::all_of(before.cbegin(), before.cend(), [](const CertificateResult &r) {
-        return !r.thumbprint.isEmpty();
+        return !r.certificate.sha1.isEmpty();
     });
     const QVector<RecordEntry> withdrawnRoots =
         takeOut(report, ledger, bundleRead ? ledger.notShippedBy(before) : QVector<RecordEntry>(), Outcome::Withdrawn);
-    QVector<RootId> gone;
+    QVector<BundledCertificate> gone;
     for (const RecordEntry &root : withdrawnRoots)
-        gone.append({root.sha1, root.sha256});
+        gone.append(root.certificate);
     changeTrust(report, trust, rootBytes(report.certificates, {Outcome::Added, Outcome::Present}), gone, false);
     // A retired root whose files the trust step could not take away stays
     // recorded, so that the next run tries again.

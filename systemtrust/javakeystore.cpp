@@ -47,12 +47,12 @@ int keystoreCount(const QString &path, const QVector<TrustRoot> &roots)
 
 // How many of the retired roots, known only by their fingerprints, the
 // keystore still holds.
-int retiredCount(const QString &path, const QVector<RootId> &retired)
+int retiredCount(const QString &path, const QVector<BundledCertificate> &retired)
 {
     if (retired.isEmpty())
         return 0;
     const QByteArray listing = keytoolListing(path);
-    return int(std::count_if(retired.cbegin(), retired.cend(), [&listing](const RootId &root) {
+    return int(std::count_if(retired.cbegin(), retired.cend(), [&listing](const BundledCertificate &root) {
         const QByteArray fingerprint = QByteArray::fromHex(root.sha256.toLatin1()).toHex(':').toUpper();
         return !fingerprint.isEmpty() && listing.contains(fingerprint);
     }));

@@ -83,12 +83,12 @@ public:
 
     QString family() const override { return found ? found->name : QString(); }
 
-    TrustOutcome place(const QVector<QByteArray> &certificates, const QVector<RootId> &retired) override
+    TrustOutcome place(const QVector<QByteArray> &certificates, const QVector<BundledCertificate> &retired) override
     {
         return change(certificates, retired, false);
     }
 
-    TrustOutcome withdraw(const QVector<QByteArray> &certificates, const QVector<RootId> &retired) override
+    TrustOutcome withdraw(const QVector<QByteArray> &certificates, const QVector<BundledCertificate> &retired) override
     {
         return change(certificates, retired, true);
     }
@@ -145,7 +145,7 @@ public:
     }
 
 private:
-    TrustOutcome change(const QVector<QByteArray> &certificates, const QVector<RootId> &retired, bool removal)
+    TrustOutcome change(const QVector<QByteArray> &certificates, const QVector<BundledCertificate> &retired, bool removal)
     {
         TrustOutcome outcome{TrustOutcome::Updated, 0, family(), found ? found->tool : QString(), {}};
         plan = RefreshPlan{root, found.value_or(TrustFamily{}), false, removal, {}, {}, {}, {}};
@@ -173,7 +173,7 @@ private:
                 outcome.kind = TrustOutcome::WriteFailed;
         }
         // Only a retired root that we had placed makes a refresh worth running.
-        for (const RootId &gone : retired) {
+        for (const BundledCertificate &gone : retired) {
             const QString path = pathFor(gone.sha1);
             if (!QFileInfo::exists(path))
                 continue;

@@ -1,6 +1,8 @@
 #ifndef PS_SYSTEMTRUST_H
 #define PS_SYSTEMTRUST_H
 
+#include "bundledcertificate.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -46,14 +48,6 @@ struct TrustTargetState
     bool holds; // holds every root asked about (after a removal: is asked about none)
 };
 
-// A root that is no longer bundled, known by its thumbprints (uppercase hex;
-// the SHA-256 may be unknown, then empty).
-struct RootId
-{
-    QString sha1;
-    QString sha256;
-};
-
 // The operating system's own trust, beside our "ROOT" store: on Windows that
 // store is the system trust already, and this does not exist; elsewhere the
 // distribution's local trust source, which its own tool turns into what every
@@ -69,11 +63,13 @@ public:
     virtual QString family() const = 0;
     // Makes the trust source and every other target on this machine hold
     // these roots (DER or PEM bytes each), writing only files of ours and only
-    // where their bytes differ, and hold none of the retired ones; withdraw
+    // where their bytes differ, and hold none of the retired ones (known by
+    // their thumbprints; the SHA-256 may be unknown, then empty); withdraw
     // takes ours away again, for the roots given by their bytes and the
     // retired ones. Either is finished by one refresh.
-    virtual TrustOutcome place(const QVector<QByteArray> &roots, const QVector<RootId> &retired = {}) = 0;
-    virtual TrustOutcome withdraw(const QVector<QByteArray> &roots, const QVector<RootId> &retired = {}) = 0;
+    virtual TrustOutcome place(const QVector<QByteArray> &roots, const QVector<BundledCertificate> &retired = {}) = 0;
+    virtual TrustOutcome withdraw(const QVector<QByteArray> &roots,
+                                  const QVector<BundledCertificate> &retired = {}) = 0;
     // Whether our file for this root is in the trust source.
     virtual bool holds(const QByteArray &root) const = 0;
     // Each target present on this machine, and whether it holds these roots.

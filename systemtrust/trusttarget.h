@@ -32,7 +32,7 @@ struct RefreshPlan
     QVector<TrustRoot> roots;
     QStringList linkedAs; // each root's name where the family's refresh links it, for Java's hook
     QVector<UnreachedTarget> unreached;
-    QVector<RootId> retired; // retired roots whose files this change took away
+    QVector<BundledCertificate> retired; // retired roots whose files this change took away
 };
 
 // A client that does not take the roots from the distribution's bundle alone:
