@@ -1,0 +1,232 @@
+// The verbs' decisions without a face: each verb's report against the scratch
+// stores and the record, with test bundles registered at run time. What each
+// certificate came to, the retired ones, the record's note, the imports the
+// window counts and the exit code; every report checked against the stores.
+#include "storefixture.h"
+#include "storequery.h"
+#include "verbreport.h"
+
+#include <QtTest>
+
+#include <map>
+
+using namespace StoreFixture;
+
+namespace {
+
+// The words of a row, for tables a person can read.
+const std::map<Ps::Outcome, QString> &words()
+{
+    static const std::map<Ps::Outcome, QString> table{
+        {Ps::Outcome::Added, "added"},          {Ps::Outcome::Present, "present"},
+        {Ps::Outcome::Missing, "missing"},      {Ps::Outcome::Removed, "removed"},
+        {Ps::Outcome::Absent, "absent"},        {Ps::Outcome::Withdrawn, "withdrawn"},
+        {Ps::Outcome::Retired, "retired"},      {Ps::Outcome::Kept, "kept"},
+        {Ps::Outcome::UnsafeName, "unsafe"},    {Ps::Outcome::NotInBundle, "not in bundle"},
+        {Ps::Outcome::RecordUnavailable, "record"}};
+    return table;
+}
+
+QStringList wordsOf(const QVector<Ps::CertificateResult> &results)
+{
+    QStringList found;
+    for (const Ps::CertificateResult &result : results) {
+        const auto word = words().find(result.outcome);
+        found << (word == words().end() ? QStringLiteral("outcome %1").arg(int(result.outcome)) : word->second);
+    }
+    return found;
+}
+
+QStringList repeated(int count, const QString &word)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << word;
+    return list;
+}
+
+QStringList all(const char *word)
+{
+    return repeated(9, QLatin1String(word));
+}
+
+using Note = Ps::VerbReport::RecordNote;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Ps::Verb)
+Q_DECLARE_METATYPE(Note)
+
+class TestVerbReport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void verbs_data();
+    void verbs();
+};
+
+void TestVerbReport::initTestCase()
+{
+    qputenv("TMPDIR", QByteArray(VYR_TEST_SCRATCH "/tmp/verbreport"));
+    QVERIFY(QResource::registerResource(testBundle(QStringLiteral("certs"))));
+}
+
+void TestVerbReport::cleanupTestCase()
+{
+    QVERIFY(QResource::unregisterResource(testBundle(QStringLiteral("certs"))));
+}
+
+void TestVerbReport::init()
+{
+    clearStores();
+    QVERIFY(QDir().mkpath(QStringLiteral(VYR_TEST_SCRATCH "/tmp/verbreport")));
+}
+
+void TestVerbReport::verbs_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("before");          // Before's flags
+    QTest::addColumn<QString>("thereBefore"); // a bundled root someone else put in ROOT first
+    QTest::addColumn<Ps::Verb>("verb");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("certificates"); // each bundled one's outcome, in the lists' order
+    QTest::addColumn<QStringList>("retired");
+    QTest::addColumn<Note>("record");
+
+    const auto install = Ps::Verb::Install;
+    const auto check = Ps::Verb::Check;
+    const auto remove = Ps::Verb::Remove;
+    const QString shipped = QStringLiteral("settings_shipped");
+    QStringList secondMissing = all("added");
+    secondMissing[1] = QStringLiteral("not in bundle");
+
+    QTest::newRow("install into empty stores")
+        << shipped << int(Nothing) << "" << install << 0 << all("added") << QStringList() << Note::Kept;
+    QTest::newRow("install again: what was there is said so")
+        << shipped << int(Installed) << "" << install << 0 << all("present") << QStringList() << Note::Kept;
+    QTest::newRow("check after install")
+        << shipped << int(Installed) << "" << check << 0 << all("present") << QStringList() << Note::Kept;
+    QTest::newRow("check of empty stores")
+        << shipped << int(Nothing) << "" << check << 1 << all("missing") << QStringList() << Note::Kept;
+    QTest::newRow("remove after install")
+        << shipped << int(Installed) << "" << remove << 0 << all("removed") << QStringList() << Note::Kept;
+    QTest::newRow("remove from empty stores")
+        << shipped << int(Nothing) << "" << remove << 0 << all("absent") << QStringList() << Note::None;
+    QTest::newRow("install with a root missing from the bundle")
+        << "settings_second_root_missing" << int(Nothing) << "" << install << 1 << secondMissing << QStringList()
+        << Note::Kept;
+    secondMissing.replaceInStrings(QStringLiteral("added"), QStringLiteral("present"));
+    QTest::newRow("check with a root missing from the bundle")
+        << "settings_second_root_missing" << int(Installed) << "" << check << 1 << secondMissing << QStringList()
+        << Note::Kept;
+    // The number 7 in the list reads as an empty name.
+    QStringList unsafe = repeated(10, QStringLiteral("unsafe"));
+    unsafe[7] = QStringLiteral("added");
+    unsafe[9] = QStringLiteral("added");
+    QTest::newRow("install with unsafe names")
+        << "settings_unsafe_names" << int(Nothing) << "" << install << 1 << unsafe << QStringList() << Note::Kept;
+    for (const Ps::Verb verb : {install, check, remove}) {
+        QTest::addRow("verb %d with empty lists", int(verb))
+            << "settings_empty_lists" << int(Nothing) << "" << verb << 1 << QStringList() << QStringList()
+            << (verb == remove ? Note::None : Note::Kept);
+    }
+
+    // A later release retires Vyr_Root_CA_1 and Vyr_Int_5 and adds Vyr_Root_CA_4.
+    const QString second = QStringLiteral("settings_second_release");
+    const QStringList laterSet{"present", "present", "added", "present", "present", "present", "present"};
+    QTest::newRow("second release: check finds the retired")
+        << second << int(FirstRelease) << "" << check << 1
+        << QStringList{"present", "present", "missing", "present", "present", "present", "present"}
+        << QStringList{"retired", "retired"} << Note::Kept;
+    QTest::newRow("second release: install withdraws the retired")
+        << second << int(FirstRelease) << "" << install << 0 << laterSet << QStringList{"withdrawn", "withdrawn"}
+        << Note::Kept;
+    QTest::newRow("second release: a retired root there before is forgotten, not deleted")
+        << second << int(FirstRelease) << "Vyr_Root_CA_1.cer" << install << 0 << laterSet
+        << QStringList{"withdrawn"} << Note::Kept;
+    QTest::newRow("empty lists withdraw nothing")
+        << "settings_empty_lists" << int(FirstRelease) << "" << install << 1 << QStringList() << QStringList()
+        << Note::Kept;
+    QTest::newRow("second release: remove takes the retired too")
+        << second << int(FirstRelease) << "" << remove << 0
+        << QStringList{"removed", "removed", "absent", "removed", "removed", "removed", "removed"}
+        << QStringList{"removed", "removed"} << Note::Kept;
+    QStringList thereBefore = all("added");
+    thereBefore[1] = QStringLiteral("present");
+    QTest::newRow("a root there before is said present")
+        << shipped << int(Nothing) << "Vyr_Root_CA_2.cer" << install << 0 << thereBefore << QStringList() << Note::Kept;
+    thereBefore = all("removed");
+    thereBefore[1] = QStringLiteral("kept");
+    QTest::newRow("a root there before is kept by remove")
+        << shipped << int(Installed) << "Vyr_Root_CA_2.cer" << remove << 0 << thereBefore << QStringList() << Note::Kept;
+    QTest::newRow("no record: remove takes every bundled one")
+        << shipped << int(Installed | RecordLost) << "Vyr_Root_CA_2.cer" << remove << 0 << all("removed")
+        << QStringList() << Note::None;
+    QTest::newRow("a record not ours to read: install changes nothing")
+        << shipped << int(RecordGarbled) << "" << install << 1 << all("record") << QStringList() << Note::Unavailable;
+    QTest::newRow("a record not ours to read: check knows of no retired one")
+        << second << int(FirstRelease | RecordGarbled) << "" << check << 1
+        << QStringList{"present", "present", "missing", "present", "present", "present", "present"} << QStringList()
+        << Note::Unavailable;
+}
+
+void TestVerbReport::verbs()
+{
+    QFETCH(QString, settings);
+    QFETCH(int, before);
+    QFETCH(QString, thereBefore);
+    QFETCH(Ps::Verb, verb);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, certificates);
+    QFETCH(QStringList, retired);
+    QFETCH(Note, record);
+
+    QVERIFY(setUpMachine(settings, before, thereBefore));
+    const Ps::VerbReport report = Ps::runVerb(verb, nullptr);
+    QVERIFY(QResource::unregisterResource(testBundle(settings)));
+
+    QCOMPARE(wordsOf(report.certificates), certificates);
+    QCOMPARE(wordsOf(report.retired), retired);
+    QCOMPARE(report.record, record);
+    QCOMPARE(report.exitCode, exitCode);
+    QCOMPARE(report.verb, verb);
+    // No system trust, so no refresh to wait for: the machine is free again.
+    QVERIFY(!report.trust && !report.refreshPending && !report.turn);
+    // What the window counts: every import that succeeded, of a certificate there before too.
+    const int imports = int(std::count_if(report.certificates.cbegin(), report.certificates.cend(), [](const Ps::CertificateResult &r) {
+        return r.outcome == Ps::Outcome::Added || r.outcome == Ps::Outcome::Present;
+    }));
+    QCOMPARE(report.imported, verb == Ps::Verb::Install ? imports : 0);
+
+    // Each result says what its store holds now, under the thumbprint it carries.
+    for (const Ps::CertificateResult &result : report.certificates + report.retired) {
+        const Ps::BundledCertificate &certificate = result.certificate;
+        QVERIFY2(certificate.sha1.isEmpty() || certificate.sha1.size() == 40, qPrintable(certificate.name));
+        if (certificate.sha1.isEmpty() || Ps::isFailure(result.outcome))
+            continue;
+        const bool held = QFile::exists(storeFolder(Ps::storeLabel(certificate.list)) + '/' + certificate.sha1 + ".crt");
+        QVERIFY2(held == report.inStore(result), qPrintable(certificate.name));
+    }
+    QVERIFY(std::is_sorted(report.retired.cbegin(), report.retired.cend(),
+                           [](const Ps::CertificateResult &a, const Ps::CertificateResult &b) {
+                               return a.certificate.list < b.certificate.list;
+                           }));
+    // Nothing listed, nothing retired: the first release's eight stay beside the three foreign ones.
+    if (settings == QLatin1String("settings_empty_lists") && before != Nothing)
+        QCOMPARE(storeEntries("ROOT").filter(".crt").size() + storeEntries("CA").filter(".crt").size(), 11);
+    if (!thereBefore.isEmpty()) {
+        QFile file(QStringLiteral(":/Cert/") + thereBefore);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const QString thumbprint = QString::fromStdString(Ps::certificateThumbprint(bytes.constData(), bytes.size()));
+        QCOMPARE(QFile::exists(storeFolder("ROOT") + '/' + thumbprint + ".crt"), !(before & RecordLost));
+    }
+    QVERIFY(othersUntouched());
+}
+
+QTEST_GUILESS_MAIN(TestVerbReport)
+#include "tst_verbreport.moc"
