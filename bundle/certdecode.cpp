@@ -1,8 +1,14 @@
+// OpenSSL 3 builds the method tables of every provider, and reads its
+// configuration, at a process's first EVP fetch: several times all the rest
+// of a --check, which only hashes the files it looks up. OpenSSL's own digest
+// functions, called directly, need none of that; they are deprecated in 3.0
+// only in favour of the fetch.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include "certdecode.h"
 
 #include <openssl/bio.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/sha.h>
 
 #include <algorithm>
 #include <cctype>
@@ -112,13 +118,15 @@ std::optional<std::vector<unsigned char>> encodedCertificate(const unsigned char
 
 namespace {
 
-std::vector<unsigned char> digestOf(const std::vector<unsigned char> &der, const EVP_MD *md)
+template <typename Context, std::size_t size>
+std::vector<unsigned char> digestOf(const std::vector<unsigned char> &der, int (*init)(Context *),
+                                    int (*update)(Context *, const void *, std::size_t),
+                                    int (*final)(unsigned char *, Context *))
 {
-    std::vector<unsigned char> digest(EVP_MAX_MD_SIZE);
-    unsigned int digestSize = 0;
-    if (EVP_Digest(der.data(), der.size(), digest.data(), &digestSize, md, nullptr) != 1)
+    std::vector<unsigned char> digest(size);
+    Context context;
+    if (init(&context) != 1 || update(&context, der.data(), der.size()) != 1 || final(digest.data(), &context) != 1)
         return {};
-    digest.resize(digestSize);
     return digest;
 }
 
@@ -126,7 +134,7 @@ std::vector<unsigned char> digestOf(const std::vector<unsigned char> &der, const
 
 std::vector<unsigned char> sha1(const std::vector<unsigned char> &der)
 {
-    return digestOf(der, EVP_sha1());
+    return digestOf<SHA_CTX, SHA_DIGEST_LENGTH>(der, SHA1_Init, SHA1_Update, SHA1_Final);
 }
 
 std::string upperHex(const unsigned char *bytes, std::size_t size)
@@ -148,7 +156,8 @@ std::string thumbprint(const std::vector<unsigned char> &der)
 
 std::string sha256Thumbprint(const std::vector<unsigned char> &der)
 {
-    const std::vector<unsigned char> digest = digestOf(der, EVP_sha256());
+    const std::vector<unsigned char> digest =
+        digestOf<SHA256_CTX, SHA256_DIGEST_LENGTH>(der, SHA256_Init, SHA256_Update, SHA256_Final);
     return upperHex(digest.data(), digest.size());
 }
 

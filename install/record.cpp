@@ -1,7 +1,5 @@
 #include "record.h"
 
-#include <QRegularExpression>
-
 #include <algorithm>
 
 namespace Ps {
@@ -19,13 +17,21 @@ bool sameEntries(const QVector<RecordEntry> &a, const QVector<RecordEntry> &b)
            });
 }
 
+// Uppercase hex digits, as the program writes them. A regular expression
+// here would cost a --check more than all of its reading of the record.
+bool isThumbprint(const QString &text, int digits)
+{
+    return text.size() == digits && std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+               return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+           });
+}
+
 } // namespace
 
 bool isValidEntry(const RecordEntry &entry)
 {
-    static const QRegularExpression sha1(QStringLiteral("^[0-9A-F]{40}$"));
-    static const QRegularExpression sha256(QStringLiteral("^([0-9A-F]{64})?$"));
-    return sha1.match(entry.certificate.sha1).hasMatch() && sha256.match(entry.certificate.sha256).hasMatch();
+    const BundledCertificate &certificate = entry.certificate;
+    return isThumbprint(certificate.sha1, 40) && (certificate.sha256.isEmpty() || isThumbprint(certificate.sha256, 64));
 }
 
 Record Record::load()
