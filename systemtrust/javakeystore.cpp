@@ -6,18 +6,13 @@
 #include <QFileInfo>
 #include <QProcess>
 
-#include <openssl/evp.h>
-
 namespace Ps {
 namespace {
 
-QByteArray sha256Fingerprint(const QByteArray &der)
+// As keytool prints it: AB:CD:...
+QByteArray sha256Fingerprint(const BundledCertificate &certificate)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(der.constData(), std::size_t(der.size()), digest, &size, EVP_sha256(), nullptr) != 1)
-        return QByteArray();
-    return QByteArray(reinterpret_cast<const char *>(digest), int(size)).toHex(':').toUpper();
+    return QByteArray::fromHex(certificate.sha256.toLatin1()).toHex(':').toUpper();
 }
 
 // The keystore listed through keytool (Debian's default password): each
@@ -40,7 +35,7 @@ int keystoreCount(const QString &path, const QVector<TrustRoot> &roots)
     if (!jks)
         listing = keytoolListing(path);
     return int(std::count_if(roots.cbegin(), roots.cend(), [&](const TrustRoot &root) {
-        const QByteArray wanted = jks ? root.der : sha256Fingerprint(root.der);
+        const QByteArray wanted = jks ? root.der : sha256Fingerprint(root.certificate);
         return !wanted.isEmpty() && listing.contains(wanted);
     }));
 }
@@ -53,7 +48,7 @@ int retiredCount(const QString &path, const QVector<BundledCertificate> &retired
         return 0;
     const QByteArray listing = keytoolListing(path);
     return int(std::count_if(retired.cbegin(), retired.cend(), [&listing](const BundledCertificate &root) {
-        const QByteArray fingerprint = QByteArray::fromHex(root.sha256.toLatin1()).toHex(':').toUpper();
+        const QByteArray fingerprint = sha256Fingerprint(root);
         return !fingerprint.isEmpty() && listing.contains(fingerprint);
     }));
 }

@@ -37,8 +37,10 @@ QVector<TrustRoot> decodeRoots(const QVector<QByteArray> &certificates, bool *al
         if (!decoded)
             continue;
         const std::string pem = CertDecode::pemText(decoded->der);
-        roots.append({QByteArray(reinterpret_cast<const char *>(decoded->der.data()), int(decoded->der.size())),
-                      QString::fromStdString(CertDecode::thumbprint(decoded->der)),
+        BundledCertificate read;
+        read.sha1 = QString::fromStdString(CertDecode::thumbprint(decoded->der));
+        read.sha256 = QString::fromStdString(CertDecode::sha256Thumbprint(decoded->der));
+        roots.append({read, QByteArray(reinterpret_cast<const char *>(decoded->der.data()), int(decoded->der.size())),
                       QByteArray(pem.data(), int(pem.size()))});
     }
     if (allDecoded)
@@ -96,7 +98,7 @@ public:
     bool holds(const QByteArray &certificate) const override
     {
         const QVector<TrustRoot> roots = decodeRoots({certificate});
-        return found && !roots.isEmpty() && QFile::exists(pathFor(roots.first().thumbprint));
+        return found && !roots.isEmpty() && QFile::exists(pathFor(roots.first().certificate.sha1));
     }
 
     QVector<TrustTargetState> check(const QVector<QByteArray> &certificates) const override
@@ -155,8 +157,8 @@ private:
         }
         bool allDecoded = false;
         plan.roots = decodeRoots(certificates, &allDecoded);
-        for (const TrustRoot &certificate : qAsConst(plan.roots)) {
-            const QString path = pathFor(certificate.thumbprint);
+        for (const TrustRoot &trustRoot : qAsConst(plan.roots)) {
+            const QString path = pathFor(trustRoot.certificate.sha1);
             plan.linkedAs.append(root.filePath(QStringLiteral("etc/ssl/certs/") + QFileInfo(path).completeBaseName()
                                                + QStringLiteral(".pem")));
             if (removal) {
@@ -167,7 +169,7 @@ private:
                 plan.runTool = true;
                 continue;
             }
-            const Write written = writeIfDifferent(path, certificate.pem);
+            const Write written = writeIfDifferent(path, trustRoot.pem);
             plan.runTool = plan.runTool || written == Write::Written;
             if (written == Write::Failed)
                 outcome.kind = TrustOutcome::WriteFailed;

@@ -14,11 +14,12 @@
 
 namespace Ps {
 
-// A bundled root as the targets need it.
+// A bundled root as the targets need it: what its reading told (both
+// thumbprints), and the two encodings they write.
 struct TrustRoot
 {
+    BundledCertificate certificate;
     QByteArray der;
-    QString thumbprint;
     QByteArray pem;
 };
 
