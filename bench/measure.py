@@ -170,6 +170,7 @@ def verbs():
     core = [os.path.join(bench, "bench_bare_core")]
     contenders = {
         "core": lambda: process(core)[0],
+        "core crypto": lambda: process([os.path.join(bench, "bench_bare_core_crypto")])[0],
         "check": lambda: process([app, "--check"])[0],
         "install": lambda: process([app, "--install"])[0],
         "cli check": lambda: process([cli, "--check"])[0],
@@ -185,6 +186,10 @@ def verbs():
     row("whole process: --check", runs["check"], "ms", "the bare process", runs["core"], "within 1.5x")
     row("whole process: vyr-cert-installer-cli --check", runs["cli check"], "ms", "the bare process", runs["core"],
         "within 1.2x")
+    row("whole process: bare QCoreApplication with libcrypto", runs["core crypto"], "ms", "the bare process",
+        runs["core"])
+    row("whole process: vyr-cert-installer-cli --check", runs["cli check"], "ms", "the bare process with libcrypto",
+        runs["core crypto"])
     row("whole process: bare process + the floor of nine", floor, "ms")
     row("whole process: --install", runs["install"], "ms", "bare process + floor", floor, "within 1.5x")
     row("whole process: vyr-cert-installer-cli --install", runs["cli install"], "ms", "bare process + floor", floor,
