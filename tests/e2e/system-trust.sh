@@ -28,6 +28,9 @@ done
 
 keys=$scratch/trust-test
 rm -rf "$keys" && mkdir -p "$keys"
+# This build's stores and its record (beside them) start empty, whatever an
+# earlier suite left in the scratch folder.
+rm -rf "$scratch/trust-stores" "$scratch/record.json"
 cd "$keys"
 "$source_dir/tests/data/make-testdata.sh" "$keys" > /dev/null
 . "$here/bundle.sh"
