@@ -28,6 +28,9 @@ debs=$(scripts/build-deb.sh)
 tests/e2e/debian-host.sh play "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")"
 tests/e2e/desktop-entry.sh "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
 
+echo "== the organisation's signed apt repository: two releases of vyr-ca-trust served to a fresh Debian host"
+tests/e2e/debian-host.sh repository
+
 echo "== an organisation's own release: another bundle folder (two certificates retired, a root with ten days left) under version 1.1.0"
 tests/e2e/organisation-release.sh /tmp/vyr-cert-installer-tests/second-release build-test/tests/testdata/tendays.pem
 

@@ -59,3 +59,13 @@ for c in json.load(sys.stdin)["certificates"]:
         || { echo "FAIL: $program --check --json lists another set: $(cat "$out/check.json")" >&2; return 1; }
     rm -rf "$out"
 }
+
+# swap_bundle <from folder> <to folder> <old file> <new file> <new.pem>: the
+# bundle folder with one certificate in place of another, in the same list.
+swap_bundle() {
+    local from=$1 to=$2
+    [ "$from" = "$to" ] || { rm -rf "$to" && mkdir -p "$to" && cp -r "$from/Cert" "$from/Json" "$to/"; }
+    rm "$to/Cert/$3"
+    openssl x509 -in "$5" -outform DER -out "$to/Cert/$4"
+    sed -i "s/\"$3\"/\"$4\"/" "$to/Json/Settings.json"
+}

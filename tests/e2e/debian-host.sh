@@ -10,6 +10,17 @@
 #                         system bundle, no Qt Gui on the host, unchanged,
 #                         then absent takes certificates, our files and the
 #                         package away again
+#   repository            the organisation's signed apt repository, served over
+#                         HTTP on the loopback: the keyring package, then
+#                         apt-get install vyr-ca-trust (curl and Java trust a
+#                         test chain, the record lists nine added); a
+#                         tampered InRelease and another key taken for
+#                         nothing; the second release (the test root retired
+#                         for another) taken by unattended-upgrade; a trust
+#                         source read-only for a moment, then the timer's
+#                         service; a package under Firefox's folder
+#                         triggers its policy; the removal leaves nothing of
+#                         ours, and the administrator's own root
 #   footprint <cli.deb> <window.deb>
 #                         what apt pulls into the fresh host for each package
 #                         (packages and MB installed, with --no-install-recommends)
@@ -105,6 +116,165 @@ play_case() {
     '
 }
 
+repository_case() {
+    local source work http tls
+    source=$(cd "$here/../.." && pwd)
+    work=/tmp/vyr-cert-installer-tests/repository
+    rm -rf "$work" && mkdir -p "$work"
+    "$source/tests/data/make-testdata.sh" "$work/keys" > /dev/null
+    (cd "$work/keys" && openssl x509 -req -in leaf.csr -CA other.pem -CAkey other.key -set_serial 9 -sha256 \
+        -days 365 -extfile openssl.cnf -extensions leaf -out other-leaf.pem 2> /dev/null && cat leaf.pem inter.pem > chain.pem)
+    . "$here/bundle.sh"
+    # 1.1.0: the tree's bundle with the test root and intermediate in place of
+    # Vyr_Root_CA_1 and Vyr_Int_5. 1.2.0 retires the test root for another.
+    swap_bundle "$source/resources" "$work/bundle1" Vyr_Root_CA_1.cer Test_Root.cer "$work/keys/root.pem"
+    swap_bundle "$work/bundle1" "$work/bundle1" Vyr_Int_5.crt Test_Int.crt "$work/keys/inter.pem"
+    swap_bundle "$work/bundle1" "$work/bundle2" Test_Root.cer New_Root.cer "$work/keys/other.pem"
+    for release in 1:1.1.0 2:1.2.0; do
+        "$source/scripts/build-deb.sh" --bundle "$work/bundle${release%%:*}" --version "${release#*:}" > /dev/null
+        mkdir "$work/debs${release%%:*}" && cp "$source"/build-deb/*.deb "$work/debs${release%%:*}/"
+    done
+    http=$((20000 + RANDOM % 20000)) tls=$((40000 + RANDOM % 20000))
+    "$source/scripts/build-apt-repo.sh" --debs "$work/debs1" --url "http://127.0.0.1:$http" --out "$work/www" 2> /dev/null
+    # A repository signed by another key, and a firefox-esr package of nothing but its folder.
+    "$source/scripts/build-apt-repo.sh" --debs "$work/debs2" --url "http://127.0.0.1:$http" --out "$work/other" 2> /dev/null
+    mkdir -p "$work/firefox/DEBIAN" "$work/firefox/usr/lib/firefox-esr"
+    printf 'Package: vyr-test-firefox\nVersion: 1\nArchitecture: all\nMaintainer: Tests <tests@vyr.test>\nDescription: Firefox folder\n' \
+        > "$work/firefox/DEBIAN/control"
+    echo placeholder > "$work/firefox/usr/lib/firefox-esr/application.ini"
+    dpkg-deb --root-owner-group --build "$work/firefox" "$work/firefox.deb" > /dev/null
+    python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$http" > /dev/null 2>&1 &
+    local servers=$!
+    python3 "$here/tls-server.py" "$work/tls.log" "$tls" "$((tls + 2))" "$work/keys/chain.pem" "$work/keys/leaf.key" &
+    servers="$servers $!"
+    python3 "$here/tls-server.py" "$work/tls.log" "$((tls + 1))" "$((tls + 3))" "$work/keys/other-leaf.pem" \
+        "$work/keys/leaf.key" &
+    servers="$servers $!"
+    trap "kill $servers 2> /dev/null" EXIT
+    export VYR_WORK=$work VYR_SOURCE=$source VYR_HTTP=$http VYR_TLS=$tls
+    export ANSIBLE_NOCOLOR=1 HOME=/tmp/vyr-cert-installer-tests/host-home
+    mkdir -p "$HOME"
+    in_fresh_host bash -c '
+        set -e
+        fail() { echo "FAIL: $*" >&2; exit 1; }
+        c() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8 "$@"; }
+        out=$VYR_WORK/out
+        # port (0: the test root chain, 1: the other root leaf), expected
+        trusts() {
+            local status=0 got
+            c curl -sS -o /dev/null --max-time 10 "https://127.0.0.1:$((VYR_TLS + $1))/" 2> /dev/null || status=$?
+            case $status in 0) got=trusted ;; 60) got=refused ;; *) got="curl exit $status" ;; esac
+            [ "$got" = "$2" ] || fail "$3: curl $got the chain of root $1, expected $2"
+        }
+        # pem, expected (held|absent): Java keystore, by SHA-256 fingerprint
+        java_holds() {
+            local fingerprint got=absent
+            fingerprint=$(openssl x509 -in "$1" -noout -fingerprint -sha256 | cut -d= -f2)
+            c keytool -list -cacerts -storepass changeit | grep -q "$fingerprint" && got=held
+            [ "$got" = "$2" ] || fail "$3: Java keystore $got $(basename "$1"), expected $2"
+        }
+        version() { c dpkg-query -W -f="\${Version}" vyr-ca-trust; }
+        # The record: how many added, and whether a thumbprint is on it.
+        recorded() {
+            python3 -c "import json, sys; r = json.load(open(sys.argv[1]))[\"certificates\"]
+print(sum(e[\"added\"] for e in r), \" \".join(sorted(e[\"sha1\"] for e in r)))" "$root/var/lib/vyr-cert-installer/record.json"
+        }
+        root_sha1=$(cat "$VYR_WORK/keys/root.sha1") other_sha1=$(cat "$VYR_WORK/keys/other.sha1")
+        c apt-get update -qq > /dev/null
+        c apt-get install -y -qq curl unattended-upgrades openjdk-17-jre-headless > "$out" 2>&1 || fail "$(tail "$out")"
+        # The administrator set up a root of their own.
+        cp "$VYR_WORK/keys/rekeyed.pem" "$root/usr/local/share/ca-certificates/admin.crt"
+        c update-ca-certificates > /dev/null 2>&1
+        trusts 0 refused "before"
+
+        cp "$VYR_WORK/www/vyr-archive-keyring.deb" "$root/tmp/"
+        c dpkg -i /tmp/vyr-archive-keyring.deb > "$out" 2>&1 || fail "the keyring package: $(cat "$out")"
+        c apt-get update > "$out" 2>&1 || fail "apt-get update: $(cat "$out")"
+        c apt-get install -y vyr-ca-trust > "$out" 2>&1 || fail "apt-get install vyr-ca-trust: $(cat "$out")"
+        trusts 0 trusted "installed"
+        [ "$(recorded | cut -d" " -f1)" = 9 ] || fail "the record after the install: $(recorded)"
+        java_holds "$VYR_WORK/keys/root.pem" held "installed"
+        [ -L "$root/etc/systemd/system/timers.target.wants/vyr-ca-trust.timer" ] || fail "the timer is not enabled"
+        echo "keyring, then apt-get install vyr-ca-trust $(version): curl and Java trust the test root, nine recorded"
+
+        "$VYR_SOURCE/scripts/build-apt-repo.sh" --debs "$VYR_WORK/debs2" --key "$VYR_WORK/www-signing-key.asc" \
+            --url "http://127.0.0.1:$VYR_HTTP" --out "$VYR_WORK/www" > /dev/null 2>&1
+        # Refused: a tampered InRelease, then the repository signed by another key.
+        release=$VYR_WORK/www/dists/stable/InRelease
+        cp "$release" "$VYR_WORK/InRelease.good"
+        sed -i "s/^Date: .*/Date: Thu, 01 Jan 2037 00:00:00 UTC/" "$release"
+        for refused in tampered other-key; do
+            if [ "$refused" = other-key ]; then
+                cp "$VYR_WORK/InRelease.good" "$release"
+                mv "$VYR_WORK/www" "$VYR_WORK/www.good" && mv "$VYR_WORK/other" "$VYR_WORK/www"
+            fi
+            # apt keeps its earlier lists, warns and exits 0.
+            c apt-get update > "$out" 2>&1 || true
+            grep -q "^W: .*The repository is not updated" "$out" || fail "apt took the $refused repository: $(cat "$out")"
+            c unattended-upgrade > "$out" 2>&1 || true
+            [ "$(version)" = 1.1.0 ] || fail "the $refused repository was taken: $(version)"
+            trusts 0 trusted "$refused"
+        done
+        mv "$VYR_WORK/www" "$VYR_WORK/other" && mv "$VYR_WORK/www.good" "$VYR_WORK/www"
+        echo "a tampered InRelease and another key: apt refused both, 1.1.0 stays"
+
+        c apt-get update > "$out" 2>&1 || fail "apt-get update: $(cat "$out")"
+        c unattended-upgrade -v > "$out" 2>&1 || fail "unattended-upgrade: $(cat "$out")"
+        cp "$out" "$VYR_WORK/unattended-upgrade.out"
+        [ "$(version)" = 1.2.0 ] || fail "unattended-upgrade left $(version): $(cat "$out")"
+        trusts 0 refused "upgraded"
+        trusts 1 trusted "upgraded"
+        recorded | grep -q "$other_sha1" && ! recorded | grep -q "$root_sha1" || fail "the record after the upgrade: $(recorded)"
+        java_holds "$VYR_WORK/keys/root.pem" absent "upgraded"
+        java_holds "$VYR_WORK/keys/other.pem" held "upgraded"
+        [ ! -e "$root/var/lib/vyr-ca-trust/java-fresh" ] || fail "Java keystore was not rebuilt after the apt run"
+        echo "unattended-upgrade took 1.2.0: the retired root refused (curl, Java), the new one trusted"
+
+        # Drift while the trust source cannot be written: apt says so and succeeds; the timer mends it.
+        trust_source=$root/usr/local/share/ca-certificates
+        rm "$trust_source"/vyr-cert-installer/*.crt && c update-ca-certificates --fresh > /dev/null 2>&1
+        mount --bind "$trust_source" "$trust_source" && mount -o remount,bind,ro "$trust_source"
+        c apt-get install -y --reinstall vyr-ca-trust > "$out" 2>&1 || fail "apt failed on a read-only trust source: $(cat "$out")"
+        umount "$trust_source"
+        grep -q "^vyr-ca-trust: warning: " "$out" || fail "no warning of the read-only trust source: $(cat "$out")"
+        trusts 1 refused "read-only"
+        service=$(sed -n "s/^ExecStart=//p" "$root/lib/systemd/system/vyr-ca-trust.service")
+        c $service > "$out" 2>&1 || fail "the timer service: $(cat "$out")"
+        trusts 1 trusted "the timer service"
+        echo "a read-only trust source: apt exits 0 with a warning; the timer service brings the host back in step"
+
+        cp "$VYR_WORK/firefox.deb" "$root/tmp/"
+        c apt-get install -y /tmp/firefox.deb > "$out" 2>&1 || fail "the Firefox folder package: $(cat "$out")"
+        grep -q "vyr-cert-installer p11-kit-trust" "$root/etc/firefox/policies/policies.json" 2> /dev/null \
+            || fail "no Firefox policy after the trigger: $(cat "$out")"
+        echo "a package under Firefox folder triggered --install: the policy is in place"
+
+        c apt-get remove -y vyr-ca-trust > "$out" 2>&1 || fail "apt-get remove vyr-ca-trust: $(cat "$out")"
+        trusts 1 refused "removed"
+        java_holds "$VYR_WORK/keys/other.pem" absent "removed"
+        [ "$(recorded)" = "0 " ] || fail "the record after the removal: $(recorded)"
+        left=$(find "$root/var/lib/vyr-cert-installer/stores" "$trust_source" -type f ! -name admin.crt; \
+               grep -l "vyr-cert-installer" "$root/etc/firefox/policies/policies.json" 2> /dev/null || true)
+        [ -z "$left" ] || fail "left behind: $left"
+        grep -qF "$(sed -n 2p "$VYR_WORK/keys/rekeyed.pem")" "$root/etc/ssl/certs/ca-certificates.crt" \
+            || fail "the administrator root left the system bundle"
+        echo "apt-get remove vyr-ca-trust: nothing of ours left, the administrator root stays"
+
+        # The play, from the repository: the key and source as the keyring package has them, then the package.
+        cp "$VYR_WORK/www/vyr-archive-keyring.gpg" "$VYR_WORK/keyring.gpg"
+        for run in "1 present" "2 absent"; do
+            ansible-playbook -i "$root," -c community.general.chroot "$VYR_SOURCE/deploy/ansible/linux.yml" \
+                -e vyr_hosts=all -e vyr_become=false -e "vyr_state=${run#* }" \
+                -e "{\"vyr_repository\": {\"url\": \"http://127.0.0.1:$VYR_HTTP/\", \"keyring\": \"$VYR_WORK/keyring.gpg\"}}" \
+                > "$out" 2>&1 || fail "the play (${run#* }): $(cat "$out")"
+            [ "$(grep -o "changed=[0-9]*" "$out" | tail -n 1)" = "changed=${run% *}" ] || fail "the play: $(cat "$out")"
+            if [ "${run#* }" = present ]; then trusts 1 trusted "the play installed it"; fi
+        done
+        trusts 1 refused "the play removed it"
+        echo "the play from the repository: vyr-ca-trust installed (changed=1), then removed with the program"
+    '
+}
+
 footprint_case() {
     local cli window
     cli=$(realpath "$1") window=$(realpath "$2")
@@ -129,6 +299,7 @@ footprint_case() {
 make_cache
 case $case in
 play) play_case "$@" ;;
+repository) repository_case "$@" ;;
 footprint) footprint_case "$@" ;;
 *) fail "unknown case $case" ;;
 esac
