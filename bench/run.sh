@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark suite: builds Release with its programs, then prints one table
-# (bench/measure.py), then what each Debian package pulls into a fresh host.
+# (bench/measure.py), then what each Debian package pulls into a fresh host,
+# and what installing vyr-ca-trust there costs, and its timer's run.
 # Writes only scratch stores, never the machine's.
 # Not a test, and not part of CI. Usage: bench/run.sh [rounds]
 set -euo pipefail
@@ -24,4 +25,6 @@ if [ "$(id -u)" = 0 ]; then
     echo
     tests/e2e/debian-host.sh footprint "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")" \
         "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
+    tests/e2e/debian-host.sh trust-timing "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")" \
+        "$(grep '/vyr-ca-trust_[^/]*\.deb$' <<< "$debs")"
 fi
