@@ -25,6 +25,6 @@ if [ "$(id -u)" = 0 ]; then
     echo
     tests/e2e/debian-host.sh footprint "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")" \
         "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
-    tests/e2e/debian-host.sh trust-timing "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")" \
+    tests/e2e/debian-host.sh run bench/trust-timing.sh "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")" \
         "$(grep '/vyr-ca-trust_[^/]*\.deb$' <<< "$debs")"
 fi

@@ -24,12 +24,7 @@
 #   footprint <cli.deb> <window.deb>
 #                         what apt pulls into the fresh host for each package
 #                         (packages and MB installed, with --no-install-recommends)
-#   trust-timing <cli.deb> <trust.deb>
-#                         (a benchmark) apt-get install vyr-ca-trust on a fresh
-#                         host with the program's dependencies there: its time,
-#                         and the program's and update-ca-certificates' shares
-#                         of it; then the timer's run on the host in step: its
-#                         whole-process time and what it writes
+#   run <script> <args>   the script, with a fresh host at $root (the benchmarks)
 # Usage: debian-host.sh <case> <args>; VYR_HOST_CACHE overrides the cache folder.
 set -euo pipefail
 case=$1
@@ -225,6 +220,7 @@ print(sum(e[\"added\"] for e in r), \" \".join(sorted(e[\"sha1\"] for e in r)))"
         echo "a tampered InRelease and another key: apt refused both, 1.1.0 stays"
 
         c apt-get update > "$out" 2>&1 || fail "apt-get update: $(cat "$out")"
+        cp "$out" "$VYR_WORK/apt-get-update.out"
         c unattended-upgrade -v > "$out" 2>&1 || fail "unattended-upgrade: $(cat "$out")"
         cp "$out" "$VYR_WORK/unattended-upgrade.out"
         [ "$(version)" = 1.2.0 ] || fail "unattended-upgrade left $(version): $(cat "$out")"
@@ -302,58 +298,11 @@ footprint_case() {
     done
 }
 
-trust_timing_case() {
-    VYR_DEBS="$(realpath "$1") $(realpath "$2")" VYR_OUT=$scratch.timing in_fresh_host bash -c '
-        set -e
-        c() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8 "$@"; }
-        set -- $VYR_DEBS
-        cp "$1" "$root/tmp/cli.deb" && cp "$2" "$root/tmp/trust.deb"
-        c apt-get update -qq > /dev/null
-        c apt-get install -y -qq /tmp/cli.deb > /dev/null 2>&1
-        # The program launched, update-ca-certificates launched, each exited: from execve and exit.
-        start=$(date +%s.%N)
-        strace -f -qq --seccomp-bpf -ttt -e trace=execve,exit_group -o "$VYR_OUT" \
-            chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
-            apt-get install -y -qq /tmp/trust.deb > /dev/null 2>&1
-        end=$(date +%s.%N)
-        python3 - "$VYR_OUT" "$start" "$end" <<"PY"
-import re, sys
-started, ended, names = {}, {}, {}
-for line in open(sys.argv[1]):
-    pid, stamp, call = line.split(" ", 2)
-    if call.startswith("execve(") and "= 0" in call:
-        started[pid] = float(stamp)
-        names[pid] = re.match(r"execve\(\"([^\"]*)\"", call).group(1)
-    elif call.startswith("exit_group(") or call.startswith("+++ exited"):
-        ended.setdefault(pid, float(stamp))
-def spent(program):
-    return sum(ended.get(p, 0) - started[p] for p, n in names.items() if n.endswith(program) and p in ended)
-total = float(sys.argv[3]) - float(sys.argv[2])
-ours, refresh = spent("/vyr-cert-installer-cli"), spent("/update-ca-certificates")
-print(f"apt-get install vyr-ca-trust (strace on execve and exit): {total * 1000:.0f} ms; the program {ours * 1000:.0f} ms, "
-      f"of which update-ca-certificates {refresh * 1000:.0f} ms; the program without it {(ours - refresh) * 1000:.0f} ms")
-PY
-        times=""
-        for round in 1 2 3 4 5 6 7 8 9 10 11; do
-            from=$(date +%s%N)
-            c /usr/bin/vyr-cert-installer-cli --install > /dev/null
-            times="$times $(( ($(date +%s%N) - from) / 1000 ))"
-        done
-        strace -f -qq -o "$VYR_OUT" -e trace=openat,rename,renameat,renameat2,link,linkat,symlink,symlinkat,unlink,unlinkat,mkdir,mkdirat,truncate,ftruncate \
-            chroot "$root" /usr/bin/vyr-cert-installer-cli --install > /dev/null
-        # Its copies in the temporary folder and the lock it holds are the run own.
-        writes=$(grep -v -e "= -1" -e "\"/tmp[/\"]" -e "/var/lib/vyr-cert-installer/lock\"" "$VYR_OUT" \
-                 | grep -c -E "O_WRONLY|O_RDWR|O_CREAT|^[0-9]+ +(rename|link|symlink|unlink|mkdir|truncate|ftruncate)" || true)
-        echo "the timer run on a host in step (vyr-cert-installer-cli --install, 11 rounds): median" \
-             "$(printf "%s\n" $times | sort -n | sed -n 6p | awk "{ printf \"%.1f\", \$1 / 1000 }") ms; $writes writes"
-    '
-}
-
 make_cache
 case $case in
 play) play_case "$@" ;;
 repository) repository_case "$@" ;;
 footprint) footprint_case "$@" ;;
-trust-timing) trust_timing_case "$@" ;;
+run) script=$(realpath "$1") && shift && in_fresh_host bash "$script" "$@" ;;
 *) fail "unknown case $case" ;;
 esac
