@@ -42,6 +42,10 @@ done
 [ -n "$url" ] && [ -n "$out" ] || usage
 [ -z "$debs" ] || [ -z "$bundle" ] || usage
 vyr_release_version
+# Machines trust only the key they were given: a release signed by another
+# one would stop every machine's updates.
+signed_with=$(sed -n 's/^SignWith: //p' "$out/conf/distributions" 2> /dev/null || true)
+[ -z "$signed_with" ] || [ -n "$key" ] || { echo "$0: $out is signed by $signed_with: give its key as --key" >&2; exit 1; }
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 vyr_install_missing repo
@@ -122,6 +126,8 @@ EOF
 keyring_deb=$work/vyr-archive-keyring_${version}_all.deb
 dpkg-deb --root-owner-group --build "$stage" "$keyring_deb" > /dev/null
 
+[ -z "$signed_with" ] || [ "$signed_with" = "$fingerprint" ] \
+    || { echo "$0: $out is signed by $signed_with, not by $key: give that key as --key" >&2; exit 1; }
 mkdir -p "$out/conf"
 cat > "$out/conf/distributions" << EOF
 Origin: $origin
@@ -133,6 +139,13 @@ Components: main
 Description: Vyr Systems' CA certificates
 SignWith: $fingerprint
 EOF
+# The same version again (a rerun) keeps what was published: the packages
+# are the same files, the keyring package of that version stays as it was.
+if [ -n "$(reprepro --basedir "$out" listfilter "$codename" \
+          "Package (== vyr-archive-keyring), Version (== $version)" 2> /dev/null)" ]; then
+    keyring_deb=$(reprepro --basedir "$out" --list-format '${$fullfilename}\n' listfilter "$codename" \
+                  "Package (== vyr-archive-keyring)")
+fi
 for deb in "${packages[@]}" "$keyring_deb"; do
     reprepro --silent --basedir "$out" includedeb "$codename" "$deb"
 done
