@@ -1,0 +1,174 @@
+// The report's machine-read files: JSON for scripts, CSV for spreadsheets,
+// JUnit for CI dashboards.
+#include "fleetfiles.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QXmlStreamWriter>
+
+namespace Ps {
+namespace {
+
+QString isoText(const QDateTime &time)
+{
+    return time.isValid() ? time.toUTC().toString(Qt::ISODate) : QString();
+}
+
+// A spreadsheet runs a cell that starts with one of these as a formula.
+QString csvField(QString text, bool textCell = true)
+{
+    if (textCell && !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front()))
+        text.prepend(QLatin1Char('\''));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n'))
+        || text.contains(QLatin1Char('\r')))
+        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+    return text;
+}
+
+bool failing(const HostCertificate &certificate)
+{
+    return certificate.result != QLatin1String("present");
+}
+
+} // namespace
+
+QString ageText(const QDateTime &checkedAt, const QDateTime &now)
+{
+    if (!checkedAt.isValid())
+        return QStringLiteral("unknown");
+    const qint64 seconds = std::max<qint64>(0, checkedAt.secsTo(now));
+    if (seconds < 3600)
+        return QStringLiteral("%1 min").arg(seconds / 60);
+    if (seconds < 2 * 86400)
+        return QStringLiteral("%1 h").arg(seconds / 3600);
+    return QStringLiteral("%1 d").arg(seconds / 86400);
+}
+
+QByteArray fleetJson(const Fleet &fleet)
+{
+    QJsonObject counts;
+    for (int i = 0; i < hostStateCount; ++i)
+        counts.insert(hostStateName(HostState(i)), fleet.count(HostState(i)));
+    QJsonArray hosts;
+    for (const HostReport &host : fleet.hosts) {
+        QJsonArray certificates;
+        for (const HostCertificate &certificate : host.certificates) {
+            QJsonObject entry{{QStringLiteral("store"), certificate.store},
+                              {QStringLiteral("name"), certificate.name},
+                              {QStringLiteral("thumbprint"), certificate.thumbprint},
+                              {QStringLiteral("result"), certificate.result}};
+            if (certificate.dated) {
+                entry.insert(QStringLiteral("not_after"), isoText(certificate.notAfter));
+                entry.insert(QStringLiteral("days_left"), certificate.daysLeft);
+            }
+            certificates.append(entry);
+        }
+        hosts.append(QJsonObject{{QStringLiteral("host"), host.host},
+                                 {QStringLiteral("state"), hostStateName(host.state)},
+                                 {QStringLiteral("why"), host.why},
+                                 {QStringLiteral("lacking"), QJsonArray::fromStringList(host.lacking)},
+                                 {QStringLiteral("checked_at"), isoText(host.checkedAt)},
+                                 {QStringLiteral("age"), ageText(host.checkedAt, fleet.generated)},
+                                 {QStringLiteral("last_known"), host.lastKnown},
+                                 {QStringLiteral("document"), host.document},
+                                 {QStringLiteral("version"), host.version},
+                                 {QStringLiteral("certificates"), certificates}});
+    }
+    const QJsonObject report{{QStringLiteral("schema"), QStringLiteral("vyr-fleet-report/1")},
+                             {QStringLiteral("generated"), isoText(fleet.generated)},
+                             {QStringLiteral("scope"), fleet.scope},
+                             {QStringLiteral("release"), fleet.release},
+                             {QStringLiteral("expiry_days"), fleet.expiryDays},
+                             {QStringLiteral("host_count"), fleet.hosts.size()},
+                             {QStringLiteral("counts"), counts},
+                             {QStringLiteral("exit_code"), fleet.exitCode()},
+                             {QStringLiteral("hosts"), hosts}};
+    return QJsonDocument(report).toJson();
+}
+
+QByteArray fleetCsv(const Fleet &fleet)
+{
+    QString text = QStringLiteral("host,state,checked_at,store,name,thumbprint,result,not_after,days_left,why\r\n");
+    for (const HostReport &host : fleet.hosts) {
+        const QString head = csvField(host.host) + QLatin1Char(',') + csvField(hostStateName(host.state)) + QLatin1Char(',')
+                             + isoText(host.checkedAt) + QLatin1Char(',');
+        if (host.certificates.isEmpty())
+            text += head + QStringLiteral(",,,,,,") + csvField(host.why) + QStringLiteral("\r\n");
+        for (const HostCertificate &certificate : host.certificates) {
+            text += head + csvField(certificate.store) + QLatin1Char(',') + csvField(certificate.name) + QLatin1Char(',')
+                    + csvField(certificate.thumbprint) + QLatin1Char(',') + csvField(certificate.result) + QLatin1Char(',')
+                    + (certificate.dated ? isoText(certificate.notAfter) + QLatin1Char(',')
+                                               + QString::number(certificate.daysLeft)
+                                         : QStringLiteral(","))
+                    + QLatin1Char(',') + csvField(host.why) + QStringLiteral("\r\n");
+        }
+    }
+    return text.toUtf8();
+}
+
+QByteArray fleetJunit(const Fleet &fleet)
+{
+    QByteArray bytes;
+    QXmlStreamWriter xml(&bytes);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    int tests = 0, failures = 0, errors = 0;
+    for (const HostReport &host : fleet.hosts) {
+        const bool checked = !host.certificates.isEmpty() && host.state != HostState::Unreachable
+                             && host.state != HostState::Failed;
+        tests += checked ? host.certificates.size() : 1;
+        errors += checked ? 0 : 1;
+        if (checked)
+            failures += int(std::count_if(host.certificates.cbegin(), host.certificates.cend(), failing));
+    }
+    xml.writeStartElement(QStringLiteral("testsuites"));
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("Vyr CA certificates: ") + fleet.scope);
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(tests));
+    xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
+    xml.writeAttribute(QStringLiteral("timestamp"), isoText(fleet.generated));
+    for (const HostReport &host : fleet.hosts) {
+        const bool checked = !host.certificates.isEmpty() && host.state != HostState::Unreachable
+                             && host.state != HostState::Failed;
+        xml.writeStartElement(QStringLiteral("testsuite"));
+        xml.writeAttribute(QStringLiteral("name"), host.host);
+        xml.writeAttribute(QStringLiteral("tests"), QString::number(checked ? host.certificates.size() : 1));
+        xml.writeAttribute(QStringLiteral("failures"),
+                           QString::number(checked ? std::count_if(host.certificates.cbegin(), host.certificates.cend(), failing)
+                                                   : 0));
+        xml.writeAttribute(QStringLiteral("errors"), QString::number(checked ? 0 : 1));
+        xml.writeAttribute(QStringLiteral("timestamp"), isoText(host.checkedAt));
+        if (!checked) {
+            xml.writeStartElement(QStringLiteral("testcase"));
+            xml.writeAttribute(QStringLiteral("classname"), host.host);
+            xml.writeAttribute(QStringLiteral("name"), QStringLiteral("check"));
+            xml.writeStartElement(QStringLiteral("error"));
+            xml.writeAttribute(QStringLiteral("message"), hostStateName(host.state));
+            xml.writeCharacters(host.why);
+            xml.writeEndElement();
+            xml.writeEndElement();
+        }
+        for (const HostCertificate &certificate : checked ? host.certificates : QVector<HostCertificate>()) {
+            xml.writeStartElement(QStringLiteral("testcase"));
+            xml.writeAttribute(QStringLiteral("classname"), host.host);
+            xml.writeAttribute(QStringLiteral("name"), certificate.store + QLatin1Char(' ') + certificate.name);
+            if (failing(certificate)) {
+                xml.writeStartElement(QStringLiteral("failure"));
+                xml.writeAttribute(QStringLiteral("message"), certificate.result);
+                xml.writeCharacters(certificate.thumbprint);
+                xml.writeEndElement();
+            } else if (certificate.dated && certificate.daysLeft <= fleet.expiryDays) {
+                xml.writeTextElement(QStringLiteral("system-out"),
+                                     QStringLiteral("expires in %1 days").arg(certificate.daysLeft));
+            }
+            xml.writeEndElement();
+        }
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return bytes;
+}
+
+} // namespace Ps
