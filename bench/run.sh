@@ -19,6 +19,8 @@ first_xvfb=$XVFB_PID display_100=$DISPLAY
 VYR_DPI=192 start_xvfb > /dev/null
 trap 'stop_xvfb; kill "$first_xvfb"' EXIT
 bench/measure.py build-bench "$scratch" "${1:-21}" "$display_100" "$DISPLAY"
+echo
+bench/fleet-report.sh build-bench/report/vyr-fleet-report "$scratch/fleet"
 # What each Debian package pulls into a fresh Debian 12 host (root only).
 if [ "$(id -u)" = 0 ]; then
     debs=$(scripts/build-deb.sh 2> /dev/null)

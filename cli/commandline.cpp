@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "console.h"
+#include "filewrite.h"
 #include "installrun.h"
 #include "record.h"
 #include "systemtrust.h"
@@ -8,6 +9,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -262,9 +264,56 @@ void printJson(QTextStream &out, const VerbReport &report)
     out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
 }
 
-int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json)
+// A Prometheus label value: backslash, quote and line break escaped.
+QString labelValue(QString text)
+{
+    return text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""))
+        .replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+}
+
+// The check in node_exporter's textfile format (windows_exporter reads the
+// same): per certificate its end of validity and a one-hot state, then the
+// check's success and when it ran, for an alert on "not_after - time()".
+QByteArray metricsText(const VerbReport &report, const QDateTime &ranAt)
+{
+    static const char *const states[] = {"present", "missing", "retired", "failed"};
+    const QVector<CertificateResult> results = report.certificates + report.retired;
+    QString notAfter = QStringLiteral(
+        "# HELP vyr_certificate_not_after_seconds When the bundled certificate stops being valid, as a Unix time.\n"
+        "# TYPE vyr_certificate_not_after_seconds gauge\n");
+    QString state = QStringLiteral("# HELP vyr_certificate_state The certificate's state on this machine: 1 for the one it is in.\n"
+                                   "# TYPE vyr_certificate_state gauge\n");
+    for (const CertificateResult &result : results) {
+        const BundledCertificate &certificate = result.certificate;
+        const QString labels = QStringLiteral("store=\"%1\",name=\"%2\",thumbprint=\"%3\"")
+                                   .arg(labelValue(storeLabel(certificate.list)), labelValue(certificate.name),
+                                        labelValue(certificate.sha1));
+        if (certificate.notAfter.isValid())
+            notAfter += QStringLiteral("vyr_certificate_not_after_seconds{%1} %2\n")
+                            .arg(labels)
+                            .arg(certificate.notAfter.toSecsSinceEpoch());
+        const QString word = resultWord(result.outcome);
+        for (const char *name : states) {
+            state += QStringLiteral("vyr_certificate_state{%1,state=\"%2\"} %3\n")
+                         .arg(labels, QLatin1String(name))
+                         .arg(word == QLatin1String(name) ? 1 : 0);
+        }
+    }
+    return (notAfter + state
+            + QStringLiteral("# HELP vyr_check_success Whether the check found this machine in step (1) or not (0).\n"
+                             "# TYPE vyr_check_success gauge\nvyr_check_success %1\n"
+                             "# HELP vyr_check_timestamp_seconds When the check ran, as a Unix time.\n"
+                             "# TYPE vyr_check_timestamp_seconds gauge\nvyr_check_timestamp_seconds %2\n")
+                  .arg(report.exitCode == Success ? 1 : 0)
+                  .arg(ranAt.toSecsSinceEpoch()))
+        .toUtf8();
+}
+
+int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json, const QString &metrics)
 {
     const std::unique_ptr<SystemTrust> trust = systemTrustForThisMachine();
+    const QDateTime ranAt = QDateTime::currentDateTimeUtc();
     const VerbReport report = runVerb(verb, trust.get());
     if (verb == Verb::Check)
         warnOfExpiry(err, report.certificates);
@@ -273,6 +322,11 @@ int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json)
         printJson(out, report);
     else
         printLines(out, report);
+    // A metrics file that could not be written must not read as a check that passed.
+    if (!metrics.isEmpty() && writeIfDifferent(metrics, metricsText(report, ranAt)) == Write::Failed) {
+        err << "the metrics file " << metrics << " could not be written\n";
+        return report.exitCode == Success ? NotAll : report.exitCode;
+    }
     return report.exitCode;
 }
 
@@ -312,7 +366,11 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
                                                    "those that were there before stay."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("With a verb: print one JSON document instead of lines."));
-    parser.addOptions({install, check, remove, json});
+    const QCommandLineOption metrics(QStringLiteral("metrics"),
+                                     QStringLiteral("With --check: also write the check to <file> in node_exporter's "
+                                                    "textfile format (whole, or not at all)."),
+                                     QStringLiteral("file"));
+    parser.addOptions({install, check, remove, json, metrics});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -341,7 +399,9 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
         return usageError(err, parser, QStringLiteral("--json needs a verb: --install, --check or --remove"));
     if (verbs.isEmpty())
         return usageError(err, parser, QStringLiteral("a verb is needed: --install, --check or --remove"));
-    return printVerb(out, err, verbs.first(), parser.isSet(json));
+    if (parser.isSet(metrics) && verbs.first() != Verb::Check)
+        return usageError(err, parser, QStringLiteral("--metrics goes with --check"));
+    return printVerb(out, err, verbs.first(), parser.isSet(json), parser.value(metrics));
 }
 
 int commandLineMain(int argc, char *argv[], Program program)

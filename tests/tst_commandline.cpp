@@ -226,6 +226,9 @@ void TestCommandLine::arguments_data()
     QTest::newRow("json without a verb") << QStringList{"--json"} << 2 << "" << usage + "--json needs a verb" << win;
     QTest::newRow("verb with one dash") << QStringList{"-install"} << 2 << "" << usage + "Unknown option" << win;
     QTest::newRow("value given to a verb") << QStringList{"--check=ROOT"} << 2 << "" << usage + "Unexpected value" << win;
+    QTest::newRow("metrics without a check")
+        << QStringList{"--install", "--metrics", "/tmp/x.prom"} << 2 << "" << usage + "--metrics goes with --check" << win;
+    QTest::newRow("metrics without a file") << QStringList{"--check", "--metrics"} << 2 << "" << usage + "Missing value" << win;
 }
 
 // Usage errors name their reason and show the usage on standard error, write

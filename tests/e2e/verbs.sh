@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real executable's verbs, with no display at all (no DISPLAY, no
 # QT_QPA_PLATFORM). Cases:
-#   exit-codes    --install, --check, --remove, --check: 0, 0, 0, 1
+#   exit-codes    --install, --check, --remove, --check: 0, 0, 0, 1; the check's
+#                 metrics pass promtool and node_exporter serves them
 #   unprivileged  as nobody against root's stores: --install and --remove exit 3
 #                 and write nothing, --check still answers
 #   concurrent    several --install at once, one temporary folder, one store:
@@ -54,6 +55,20 @@ exit-codes)
     expect 0 --install
     expect 0 --check
     grep -q "^9 of 9 certificates in their stores$" "$scratch/verb.out" || fail "check: $(cat "$scratch/verb.out")"
+    # The check as metrics: promtool takes the file; node_exporter serves it from its textfile folder.
+    textfile=$scratch/textfile port=$((20000 + RANDOM % 20000))
+    rm -rf "$textfile"
+    expect 0 --check --metrics "$textfile/vyr-cert-installer.prom"
+    promtool check metrics < "$textfile/vyr-cert-installer.prom" > "$scratch/promtool.out" 2>&1 \
+        || fail "promtool: $(cat "$scratch/promtool.out")"
+    prometheus-node-exporter --web.listen-address="127.0.0.1:$port" --collector.disable-defaults --collector.textfile \
+        --collector.textfile.directory="$textfile" > /dev/null 2>&1 &
+    exporter=$!
+    for _ in $(seq 50); do curl -sf "http://127.0.0.1:$port/metrics" > "$scratch/served" && break; sleep 0.1; done
+    kill "$exporter"
+    grep -q '^vyr_check_success 1$' "$scratch/served" \
+        && [ "$(grep -c '^vyr_certificate_state{.*state="present".*} 1$' "$scratch/served")" = 9 ] \
+        || fail "node_exporter served: $(grep vyr_ "$scratch/served")"
     expect 0 --remove
     expect 1 --check
     [ "$(crt_count)" = 0 ] || fail "certificates left after --remove"
