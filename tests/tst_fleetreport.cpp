@@ -14,9 +14,9 @@ namespace {
 const QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
 
 // A host's document: "host@hours-ago cert:result:days,..." or "host@hours-ago !unreachable".
-QByteArray document(const QString &spec)
+QByteArray document(const QString &line)
 {
-    const QString head = spec.section(QLatin1Char(' '), 0, 0), body = spec.section(QLatin1Char(' '), 1);
+    const QString head = line.section(QLatin1Char(' '), 0, 0), body = line.section(QLatin1Char(' '), 1);
     QJsonObject object{{"schema", "vyr-host-check/1"},
                        {"host", head.section(QLatin1Char('@'), 0, 0)},
                        {"checked_at", now.addSecs(-3600 * head.section(QLatin1Char('@'), 1).toInt()).toString(Qt::ISODate)}};
@@ -41,15 +41,15 @@ QByteArray document(const QString &spec)
     return QJsonDocument(object).toJson();
 }
 
-// Each document spec, or "name.json=raw bytes", into the folder.
-void writeDocuments(const QString &folder, const QStringList &specs)
+// Each document line, or "name.json=raw bytes", into the folder.
+void writeDocuments(const QString &folder, const QStringList &lines)
 {
     int n = 0;
-    for (const QString &spec : specs) {
-        const bool raw = spec.contains(QLatin1String(".json="));
-        QFile file(folder + QStringLiteral("/%1.json").arg(raw ? spec.section(QLatin1String(".json="), 0, 0) : QString::number(++n)));
+    for (const QString &line : lines) {
+        const bool raw = line.contains(QLatin1String(".json="));
+        QFile file(folder + QStringLiteral("/%1.json").arg(raw ? line.section(QLatin1String(".json="), 0, 0) : QString::number(++n)));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(raw ? spec.section(QLatin1String(".json="), 1).toUtf8() : document(spec));
+        file.write(raw ? line.section(QLatin1String(".json="), 1).toUtf8() : document(line));
     }
 }
 
