@@ -28,6 +28,9 @@ debs=$(scripts/build-deb.sh)
 tests/e2e/debian-host.sh play "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")"
 tests/e2e/desktop-entry.sh "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
 
+echo "== the fleet's report: the report play over three fresh hosts and one that cannot be reached"
+tests/e2e/debian-host.sh fleet "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")"
+
 echo "== the organisation's signed apt repository: two releases of vyr-ca-trust served to a fresh Debian host"
 tests/e2e/debian-host.sh repository
 

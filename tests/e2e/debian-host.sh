@@ -24,6 +24,10 @@
 #   footprint <cli.deb> <window.deb>
 #                         what apt pulls into the fresh host for each package
 #                         (packages and MB installed, with --no-install-recommends)
+#   fleet <cli.deb>       the report play over three fresh hosts (in step, a
+#                         certificate deleted by hand, an earlier release with a
+#                         root this one retired) and one that cannot be reached:
+#                         each host named with its state, the report exit 3
 #   run <script> <args>   the script, with a fresh host at $root (the benchmarks)
 # Usage: debian-host.sh <case> <args>; VYR_HOST_CACHE overrides the cache folder.
 set -euo pipefail
@@ -282,6 +286,66 @@ print(sum(e[\"added\"] for e in r), \" \".join(sorted(e[\"sha1\"] for e in r)))"
     '
 }
 
+fleet_case() {
+    local source work
+    source=$(cd "$here/../.." && pwd)
+    work=/tmp/vyr-cert-installer-tests/fleet
+    rm -rf "$work" && mkdir -p "$work"
+    cp "$(realpath "$1")" "$work/current.deb"
+    dpkg-deb -x "$work/current.deb" "$work/current"
+    # The earlier release: the tree bundle and one more root, which this one retired.
+    "$source/tests/data/make-testdata.sh" "$work/keys" > /dev/null
+    . "$here/bundle.sh"
+    rm -rf "$work/earlier-bundle" && mkdir -p "$work/earlier-bundle"
+    cp -r "$source/resources/Cert" "$source/resources/Json" "$work/earlier-bundle/"
+    openssl x509 -in "$work/keys/root.pem" -outform DER -out "$work/earlier-bundle/Cert/Old_Root.cer"
+    sed -i "s/\"Vyr_Root_CA_1.cer\",/\"Vyr_Root_CA_1.cer\", \"Old_Root.cer\",/" "$work/earlier-bundle/Json/Settings.json"
+    "$source/scripts/build-deb.sh" --bundle "$work/earlier-bundle" --version 0.9 > /dev/null
+    cp "$source"/build-deb/vyr-cert-installer-cli_0.9_*.deb "$work/earlier.deb"
+    export VYR_WORK=$work VYR_SOURCE=$source VYR_CACHE=$cache ANSIBLE_NOCOLOR=1 ANSIBLE_HOST_KEY_CHECKING=0
+    export HOME=/tmp/vyr-cert-installer-tests/host-home
+    mkdir -p "$HOME"
+    in_fresh_host bash -c '
+        set -e
+        fail() { echo "FAIL: $*" >&2; exit 1; }
+        out=$VYR_WORK/out
+        # Host one is the fresh host; two and three are unpacked beside it.
+        for host in two three; do
+            mkdir -p "$root/srv/$host" && tar -C "$root/srv/$host" -xzf "$VYR_CACHE"
+            mount -t proc proc "$root/srv/$host/proc"
+            cp /etc/resolv.conf "$root/srv/$host/etc/" && cp "$root/usr/sbin/policy-rc.d" "$root/srv/$host/usr/sbin/"
+        done
+        setup() { # host folder, package
+            cp "$2" "$1/tmp/cli.deb"
+            chroot "$1" apt-get update -qq > /dev/null
+            chroot "$1" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/cli.deb > "$out" 2>&1 \
+                || fail "installing on $1: $(cat "$out")"
+            chroot "$1" /usr/bin/vyr-cert-installer-cli --install > "$out" 2>&1 || fail "--install on $1: $(cat "$out")"
+        }
+        setup "$root" "$VYR_WORK/current.deb"
+        setup "$root/srv/two" "$VYR_WORK/current.deb"
+        rm "$(ls "$root/srv/two/var/lib/vyr-cert-installer/stores/CA/"*.crt | head -n 1)"
+        setup "$root/srv/three" "$VYR_WORK/earlier.deb"
+        cp "$VYR_WORK/current.deb" "$root/srv/three/tmp/cli.deb"
+        chroot "$root/srv/three" dpkg -i /tmp/cli.deb > "$out" 2>&1 || fail "the upgrade on three: $(cat "$out")"
+        printf "%s\n" "one ansible_connection=community.general.chroot ansible_host=$root" \
+            "two ansible_connection=community.general.chroot ansible_host=$root/srv/two" \
+            "three ansible_connection=community.general.chroot ansible_host=$root/srv/three" \
+            "gone ansible_connection=ssh ansible_host=127.0.0.1 ansible_port=1" > "$VYR_WORK/hosts"
+        ansible-playbook -i "$VYR_WORK/hosts" "$VYR_SOURCE/deploy/ansible/report.yml" -e vyr_become=false \
+            -e "vyr_reports=$VYR_WORK/reports" -e "vyr_report_program=$VYR_WORK/current/usr/bin/vyr-fleet-report" \
+            > "$out" 2>&1 || fail "the report play: $(cat "$out")"
+        grep -q "exit code 3: " "$out" || fail "the report did not exit 3: $(cat "$out")"
+        report=$(ls -d "$VYR_WORK"/reports/*/ | tail -n 1)
+        states=$(python3 -c "import json, sys
+print(\" \".join(h[\"host\"] + \"=\" + h[\"state\"].replace(\" \", \"-\") for h in json.load(open(sys.argv[1]))[\"hosts\"]))" \
+            "$report/fleet.json")
+        [ "$states" = "gone=unreachable two=lacking three=retired one=in-step" ] || fail "the report says $states"
+        for file in fleet.html fleet.json fleet.csv fleet-junit.xml; do [ -s "$report/$file" ] || fail "no $file"; done
+        echo "the report play over three fresh hosts and one unreachable: $states, exit 3 ($report)"
+    '
+}
+
 footprint_case() {
     local cli window
     cli=$(realpath "$1") window=$(realpath "$2")
@@ -307,6 +371,7 @@ make_cache
 case $case in
 play) play_case "$@" ;;
 repository) repository_case "$@" ;;
+fleet) fleet_case "$@" ;;
 footprint) footprint_case "$@" ;;
 run) script=$(realpath "$1") && shift && in_fresh_host bash "$script" "$@" ;;
 *) fail "unknown case $case" ;;
