@@ -1,12 +1,14 @@
 #include "filewrite.h"
 
-#include "wholefile.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 namespace Ps {
+
+// The platform's whole-file replacement: filewrite_posix.cpp or
+// filewrite_windows.cpp.
+bool replaceWholeFile(const QFileInfo &info, const QByteArray &bytes);
 
 Write writeIfDifferent(const QString &path, const QByteArray &bytes)
 {
@@ -18,10 +20,7 @@ Write writeIfDifferent(const QString &path, const QByteArray &bytes)
     }
     if (!QDir().mkpath(info.path()))
         return Write::Failed;
-    return writeWholeFile(QFile::encodeName(info.path()).toStdString(), QFile::encodeName(info.fileName()).toStdString(),
-                          bytes.constData(), std::size_t(bytes.size()), FolderSync::Now)
-               ? Write::Written
-               : Write::Failed;
+    return replaceWholeFile(info, bytes) ? Write::Written : Write::Failed;
 }
 
 } // namespace Ps
