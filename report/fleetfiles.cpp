@@ -31,6 +31,12 @@ bool failing(const HostCertificate &certificate)
     return certificate.result != QLatin1String("present");
 }
 
+// A host whose certificates are its JUnit cases; any other is one error.
+bool certificatesChecked(const HostReport &host)
+{
+    return !host.certificates.isEmpty() && host.state != HostState::Unreachable && host.state != HostState::Failed;
+}
+
 } // namespace
 
 QString ageText(const QDateTime &checkedAt, const QDateTime &now)
@@ -115,8 +121,7 @@ QByteArray fleetJunit(const Fleet &fleet)
     xml.writeStartDocument();
     int tests = 0, failures = 0, errors = 0;
     for (const HostReport &host : fleet.hosts) {
-        const bool checked = !host.certificates.isEmpty() && host.state != HostState::Unreachable
-                             && host.state != HostState::Failed;
+        const bool checked = certificatesChecked(host);
         tests += checked ? host.certificates.size() : 1;
         errors += checked ? 0 : 1;
         if (checked)
@@ -129,8 +134,7 @@ QByteArray fleetJunit(const Fleet &fleet)
     xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
     xml.writeAttribute(QStringLiteral("timestamp"), isoText(fleet.generated));
     for (const HostReport &host : fleet.hosts) {
-        const bool checked = !host.certificates.isEmpty() && host.state != HostState::Unreachable
-                             && host.state != HostState::Failed;
+        const bool checked = certificatesChecked(host);
         xml.writeStartElement(QStringLiteral("testsuite"));
         xml.writeAttribute(QStringLiteral("name"), host.host);
         xml.writeAttribute(QStringLiteral("tests"), QString::number(checked ? host.certificates.size() : 1));
