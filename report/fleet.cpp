@@ -1,6 +1,7 @@
 #include "fleet.h"
 
 #include "bundlerules.h"
+#include "fleetfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,20 +12,20 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace Ps {
 namespace {
 
-const QString hostSchema = QStringLiteral("vyr-host-check/1");
+namespace Result = HostCheck::Result;
 
-const char *const stateNames[hostStateCount] = {"unreachable", "failed", "lacking", "retired", "expiring", "in step"};
-
-QDateTime isoTime(const QJsonValue &value)
-{
-    QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODate);
-    return time.isValid() ? time.toUTC() : QDateTime();
-}
+const char *const stateNames[hostStateCount] = {"unreachable", "failed", "stale", "lacking", "retired", "expiring",
+                                                "in step"};
 
 HostReport failedDocument(const QString &path, const QString &why)
 {
@@ -36,34 +37,121 @@ HostReport failedDocument(const QString &path, const QString &why)
     return report;
 }
 
-// The state a host's check tells, worst first; its why names what to do.
-void judge(HostReport &report, const QJsonObject &check, const FleetOptions &options)
+QString kindOf(mode_t mode)
 {
-    QStringList failed, retired, expiring;
-    for (const HostCertificate &certificate : qAsConst(report.certificates)) {
-        if (certificate.result == QLatin1String("missing"))
-            report.lacking.append(certificate.name);
-        else if (certificate.result == QLatin1String("retired"))
-            retired.append(certificate.name);
-        else if (certificate.result != QLatin1String("present"))
-            failed.append(certificate.name + QStringLiteral(": ") + certificate.result);
-        if (certificate.dated && certificate.daysLeft <= options.expiryDays && certificate.result != QLatin1String("retired"))
-            expiring.append(QStringLiteral("%1 %2 in %3 days (%4)")
-                                .arg(certificate.name,
-                                     certificate.daysLeft < 0 ? QStringLiteral("expired") : QStringLiteral("expires"))
-                                .arg(certificate.daysLeft)
-                                .arg(certificate.notAfter.date().toString(Qt::ISODate)));
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    return QStringLiteral("no regular file");
+}
+
+// The file's bytes, or why there are none: a link is never followed (a link
+// to a FIFO would hang the report, one to a device fill its memory), nothing
+// but a regular file is read, and never more than the cap.
+std::optional<QByteArray> readDocumentBytes(const QString &path, qint64 cap, QString *why)
+{
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *why = errno == ELOOP ? QStringLiteral("a link, not followed")
+                              : QStringLiteral("the document could not be read: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return std::nullopt;
     }
-    const QJsonObject trusted = check.value(QStringLiteral("system_trust_holds")).toObject();
-    for (auto it = trusted.begin(); it != trusted.end(); ++it) {
-        if (!it.value().toBool())
+    QFile file;
+    struct stat status{};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *why = QStringLiteral("not a document: ") + kindOf(status.st_mode);
+        file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        return std::nullopt;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        *why = QStringLiteral("the document could not be read: ") + file.errorString();
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.read(cap + 1);
+    if (file.error() != QFileDevice::NoError) {
+        *why = QStringLiteral("the document could not be read: ") + file.errorString();
+        return std::nullopt;
+    }
+    if (bytes.size() > cap) {
+        *why = QStringLiteral("larger than ") + QString::number(cap) + QStringLiteral(" bytes: no host's check");
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<QJsonObject> readObject(const QString &path, qint64 cap, QString *why)
+{
+    const std::optional<QByteArray> bytes = readDocumentBytes(path, cap, why);
+    if (!bytes)
+        return std::nullopt;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(*bytes, &error);
+    if (error.error != QJsonParseError::NoError) {
+        *why = QStringLiteral("not JSON: ") + error.errorString() + QStringLiteral(" at byte ") + QString::number(error.offset);
+        return std::nullopt;
+    }
+    if (!document.isObject()) {
+        *why = QStringLiteral("not a JSON object");
+        return std::nullopt;
+    }
+    return document.object();
+}
+
+// Whole days until the time, by the report's clock; negative once it passed.
+qint64 daysUntil(const QDateTime &now, const QDateTime &time)
+{
+    const qint64 seconds = now.secsTo(time);
+    return seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+}
+
+void countDays(QVector<HostCertificate> &certificates, const QDateTime &now)
+{
+    for (HostCertificate &certificate : certificates) {
+        if (certificate.notAfter.isValid())
+            certificate.daysLeft = daysUntil(now, certificate.notAfter);
+    }
+}
+
+// The certificates the host still needs that end within the band, for its why.
+QStringList expiringOf(const HostReport &report, const FleetOptions &options)
+{
+    QStringList expiring;
+    for (const HostCertificate &certificate : report.certificates) {
+        if (certificate.notAfter.isValid() && certificate.daysLeft <= options.expiryDays && certificate.result != Result::retired)
+            expiring.append(certificate.name + (certificate.daysLeft < 0 ? QStringLiteral(" expired in ") : QStringLiteral(" expires in "))
+                            + QString::number(certificate.daysLeft) + QStringLiteral(" days (")
+                            + certificate.notAfter.date().toString(Qt::ISODate) + QLatin1Char(')'));
+    }
+    return expiring;
+}
+
+// The state a host's check tells, worst first; its why names what to do.
+void judge(HostReport &report, const HostCheck::Document &check, const FleetOptions &options)
+{
+    QStringList failed, retired;
+    for (const HostCertificate &certificate : qAsConst(report.certificates)) {
+        if (certificate.result == Result::missing)
+            report.lacking.append(certificate.name);
+        else if (certificate.result == Result::retired)
+            retired.append(certificate.name);
+        else if (certificate.result != Result::present)
+            failed.append(certificate.name + QStringLiteral(": ")
+                          + (certificate.reason.isEmpty() ? certificate.result : certificate.reason));
+    }
+    for (auto it = check.systemTrustHolds.cbegin(); it != check.systemTrustHolds.cend(); ++it) {
+        if (!it.value())
             report.lacking.append(QStringLiteral("system trust ") + it.key());
     }
-    const QJsonObject targets = check.value(QStringLiteral("trust_targets")).toObject();
-    for (auto it = targets.begin(); it != targets.end(); ++it) {
-        if (!it.value().toBool())
+    for (auto it = check.trustTargets.cbegin(); it != check.trustTargets.cend(); ++it) {
+        if (!it.value())
             report.lacking.append(QStringLiteral("trust target ") + it.key());
     }
+    const QStringList expiring = expiringOf(report, options);
     if (!failed.isEmpty()) {
         report.state = HostState::Failed;
         report.why = QStringLiteral("the check failed: ") + failed.join(QStringLiteral(", "));
@@ -73,6 +161,11 @@ void judge(HostReport &report, const QJsonObject &check, const FleetOptions &opt
     } else if (!retired.isEmpty()) {
         report.state = HostState::Retired;
         report.why = QStringLiteral("still trusts retired ") + retired.join(QStringLiteral(", "));
+    } else if (check.exitCode != 0) {
+        // The host's own verdict stands even where its certificates look right.
+        report.state = HostState::Failed;
+        report.why = QStringLiteral("its own check exited ") + QString::number(check.exitCode.value_or(-1))
+                     + QStringLiteral(": ") + (check.record.isEmpty() ? check.summary : check.record);
     } else if (!expiring.isEmpty()) {
         report.state = HostState::Expiring;
         report.why = expiring.join(QStringLiteral(", "));
@@ -81,54 +174,115 @@ void judge(HostReport &report, const QJsonObject &check, const FleetOptions &opt
     }
 }
 
-QVector<HostCertificate> certificatesOf(const QJsonArray &array, bool *whole)
+bool inFuture(const QDateTime &time, const FleetOptions &options)
 {
-    QVector<HostCertificate> certificates;
-    *whole = true;
-    for (const QJsonValue &value : array) {
-        const QJsonObject entry = value.toObject();
-        HostCertificate certificate{entry.value(QStringLiteral("store")).toString(),
-                                    entry.value(QStringLiteral("name")).toString(),
-                                    entry.value(QStringLiteral("thumbprint")).toString(),
-                                    entry.value(QStringLiteral("result")).toString(),
-                                    isoTime(entry.value(QStringLiteral("not_after"))),
-                                    entry.value(QStringLiteral("days_left")).toVariant().toLongLong(),
-                                    false};
-        certificate.dated = certificate.notAfter.isValid() && entry.value(QStringLiteral("days_left")).isDouble();
-        if (certificate.name.isEmpty() || certificate.result.isEmpty())
-            *whole = false;
-        certificates.append(certificate);
-    }
-    return certificates;
+    return options.now.secsTo(time) > options.skewSeconds;
 }
 
-// What an earlier report said of its hosts, read back from its fleet.json.
-QHash<QString, HostReport> previousHosts(const QString &folder)
+QString futureWhy(const QDateTime &time, const FleetOptions &options)
 {
-    QHash<QString, HostReport> hosts;
+    return QStringLiteral("dated ") + time.toString(Qt::ISODate) + QStringLiteral(", ahead of this report's clock (")
+           + options.now.toString(Qt::ISODate) + QStringLiteral(") by more than ") + QString::number(options.skewSeconds)
+           + QStringLiteral(" s");
+}
+
+struct KnownHost
+{
+    HostReport report;
+    bool future = false; // dated ahead of this report's clock: it decides nothing
+};
+
+// What an earlier report said of its hosts, read back from its fleet.json.
+QHash<QString, KnownHost> previousHosts(const QString &folder, const FleetOptions &options, QString *why)
+{
+    QHash<QString, KnownHost> hosts;
     if (folder.isEmpty())
         return hosts;
-    QFile file(QDir(folder).filePath(QStringLiteral("fleet.json")));
-    if (!file.open(QIODevice::ReadOnly))
+    const QString path = QDir(folder).filePath(QStringLiteral("fleet.json"));
+    const std::optional<QJsonObject> report = readObject(path, std::numeric_limits<int>::max() / 2, why);
+    if (!report)
         return hosts;
-    const QJsonObject report = QJsonDocument::fromJson(file.readAll()).object();
-    for (const QJsonValue &value : report.value(QStringLiteral("hosts")).toArray()) {
+    if (report->value(QStringLiteral("schema")).toString() != fleetSchema) {
+        *why = QStringLiteral("not a fleet report");
+        return hosts;
+    }
+    why->clear();
+    for (const QJsonValue &value : report->value(QStringLiteral("hosts")).toArray()) {
         const QJsonObject entry = value.toObject();
-        HostReport host;
+        KnownHost known;
+        HostReport &host = known.report;
         host.host = entry.value(QStringLiteral("host")).toString();
-        host.checkedAt = isoTime(entry.value(QStringLiteral("checked_at")));
+        host.checkedAt = QDateTime::fromString(entry.value(QStringLiteral("checked_at")).toString(), Qt::ISODate).toUTC();
         host.why = entry.value(QStringLiteral("why")).toString();
         host.document = entry.value(QStringLiteral("document")).toString();
         host.version = entry.value(QStringLiteral("version")).toString();
         for (const QJsonValue &lacking : entry.value(QStringLiteral("lacking")).toArray())
             host.lacking.append(lacking.toString());
-        bool whole = false;
-        host.certificates = certificatesOf(entry.value(QStringLiteral("certificates")).toArray(), &whole);
-        if (!host.host.isEmpty() && host.checkedAt.isValid()
+        for (const QJsonValue &certificate : entry.value(QStringLiteral("certificates")).toArray()) {
+            const QJsonObject c = certificate.toObject();
+            host.certificates.append({c.value(QStringLiteral("store")).toString(), c.value(QStringLiteral("name")).toString(),
+                                      c.value(QStringLiteral("thumbprint")).toString(),
+                                      c.value(QStringLiteral("result")).toString(),
+                                      c.value(QStringLiteral("reason")).toString(),
+                                      QDateTime::fromString(c.value(QStringLiteral("not_after")).toString(), Qt::ISODate).toUTC(), 0});
+        }
+        countDays(host.certificates, options.now);
+        known.future = inFuture(host.checkedAt, options);
+        if (BundleRules::isBareFileName(host.host) && host.checkedAt.isValid()
             && hostStateNamed(entry.value(QStringLiteral("state")).toString(), &host.state))
-            hosts.insert(host.host, host);
+            hosts.insert(host.host, known);
     }
     return hosts;
+}
+
+// A state older than the limit says nothing of the host today; one that
+// holds a certificate that has ended since is expiring by now.
+void age(HostReport &host, const FleetOptions &options)
+{
+    if (host.state == HostState::InStep) {
+        const QStringList expiring = expiringOf(host, options);
+        if (!expiring.isEmpty()) {
+            host.state = HostState::Expiring;
+            host.why = expiring.join(QStringLiteral(", "));
+        }
+    }
+    if (host.state <= HostState::Stale || !host.checkedAt.isValid()
+        || host.checkedAt.daysTo(options.now) <= options.staleDays)
+        return;
+    host.why = QStringLiteral("not checked for ") + ageText(host.checkedAt, options.now) + QStringLiteral(" (more than ")
+               + QString::number(options.staleDays) + QStringLiteral(" days); then ") + hostStateName(host.state)
+               + (host.why.isEmpty() ? QString() : QStringLiteral(": ") + host.why);
+    host.state = HostState::Stale;
+}
+
+HostReport hostReportOf(const QJsonObject &object, const QString &path, const FleetOptions &options)
+{
+    QString why;
+    const std::optional<HostCheck::Document> check = HostCheck::fromJson(object, &why);
+    // The host names files and rows: a path or an empty name is no host.
+    const QString host = object.value(QStringLiteral("host")).toString();
+    if (object.value(QStringLiteral("schema")).toString() == HostCheck::schema && !BundleRules::isBareFileName(host))
+        return failedDocument(path, QStringLiteral("the host name '") + host + QStringLiteral("' is not a bare file name"));
+    if (!check)
+        return failedDocument(path, why);
+    HostReport report;
+    report.host = check->host;
+    report.document = QFileInfo(path).fileName();
+    report.checkedAt = check->checkedAt;
+    report.version = check->version;
+    if (inFuture(report.checkedAt, options)) {
+        report.why = futureWhy(report.checkedAt, options);
+        return report;
+    }
+    if (!check->error.isEmpty()) {
+        report.state = check->error == QLatin1String("unreachable") ? HostState::Unreachable : HostState::Failed;
+        report.why = check->message.isEmpty() ? check->error : check->message;
+        return report;
+    }
+    report.certificates = check->certificates;
+    countDays(report.certificates, options.now);
+    judge(report, *check, options);
+    return report;
 }
 
 } // namespace
@@ -153,7 +307,7 @@ qint64 HostReport::earliestDaysLeft() const
 {
     qint64 earliest = std::numeric_limits<qint64>::max();
     for (const HostCertificate &certificate : certificates) {
-        if (certificate.dated)
+        if (certificate.notAfter.isValid())
             earliest = std::min(earliest, certificate.daysLeft);
     }
     return earliest;
@@ -166,7 +320,7 @@ int Fleet::count(HostState state) const
 
 int Fleet::exitCode() const
 {
-    if (count(HostState::Unreachable) + count(HostState::Failed) > 0)
+    if (count(HostState::Unreachable) + count(HostState::Failed) + count(HostState::Stale) > 0)
         return 3;
     if (count(HostState::Lacking) + count(HostState::Retired) > 0)
         return 2;
@@ -175,48 +329,9 @@ int Fleet::exitCode() const
 
 HostReport readHostDocument(const QString &path, const FleetOptions &options)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failedDocument(path, QStringLiteral("the document could not be read: ") + file.errorString());
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError)
-        return failedDocument(path, QStringLiteral("not JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset));
-    if (!document.isObject())
-        return failedDocument(path, QStringLiteral("not a JSON object"));
-    const QJsonObject object = document.object();
-    const QString schema = object.value(QStringLiteral("schema")).toString();
-    if (schema != hostSchema)
-        return failedDocument(path, QStringLiteral("unknown schema '%1' (expected '%2')").arg(schema, hostSchema));
-    const QString host = object.value(QStringLiteral("host")).toString();
-    // The host names files and rows: a path or an empty name is no host.
-    if (!BundleRules::isBareFileName(host))
-        return failedDocument(path, QStringLiteral("the host name '%1' is not a bare file name").arg(host));
-    HostReport report;
-    report.host = host;
-    report.document = QFileInfo(path).fileName();
-    report.checkedAt = isoTime(object.value(QStringLiteral("checked_at")));
-    report.version = object.value(QStringLiteral("version")).toString();
-    if (!report.checkedAt.isValid()) {
-        report.why = QStringLiteral("checked_at is not an ISO 8601 time");
-        return report;
-    }
-    const QString kind = object.value(QStringLiteral("error")).toString();
-    if (object.contains(QStringLiteral("error"))) {
-        report.state = kind == QLatin1String("unreachable") ? HostState::Unreachable : HostState::Failed;
-        report.why = object.value(QStringLiteral("message")).toString();
-        if (report.why.isEmpty())
-            report.why = kind;
-        return report;
-    }
-    bool whole = false;
-    report.certificates = certificatesOf(object.value(QStringLiteral("certificates")).toArray(), &whole);
-    if (object.value(QStringLiteral("verb")).toString() != QLatin1String("check") || report.certificates.isEmpty() || !whole) {
-        report.why = QStringLiteral("not what --check --json prints (a verb \"check\" and its certificates)");
-        return report;
-    }
-    judge(report, object, options);
-    return report;
+    QString why;
+    const std::optional<QJsonObject> object = readObject(path, options.maxDocumentBytes, &why);
+    return object ? hostReportOf(*object, path, options) : failedDocument(path, why);
 }
 
 Fleet buildFleet(const QString &folder, const QString &previousReport, const FleetOptions &options)
@@ -225,17 +340,23 @@ Fleet buildFleet(const QString &folder, const QString &previousReport, const Fle
     fleet.generated = options.now;
     fleet.scope = options.scope;
     fleet.expiryDays = options.expiryDays;
-    QHash<QString, HostReport> previous = previousHosts(previousReport);
+    QString previousWhy;
+    QHash<QString, KnownHost> previous = previousHosts(previousReport, options, &previousWhy);
     QHash<QString, int> index;
-    const QStringList documents =
-        QDir(folder).entryList({QStringLiteral("*.json")}, QDir::Files | QDir::Readable | QDir::Hidden, QDir::Name);
-    for (const QString &name : documents) {
-        if (name == QLatin1String("fleet.json"))
+    const QStringList entries = QDir(folder).entryList(
+        {QStringLiteral("*.json")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : entries) {
+        const QString path = QDir(folder).filePath(name);
+        // A report written into this folder before is no host; anything else is judged.
+        QString why;
+        const std::optional<QJsonObject> object = readObject(path, options.maxDocumentBytes, &why);
+        if (object && object->value(QStringLiteral("schema")).toString() == fleetSchema)
             continue;
-        HostReport report = readHostDocument(QDir(folder).filePath(name), options);
+        HostReport report = object ? hostReportOf(*object, path, options) : failedDocument(path, why);
         const auto known = previous.constFind(report.host);
-        if (known != previous.cend() && report.checkedAt.isValid() && known->checkedAt > report.checkedAt) {
-            report = *known;
+        if (known != previous.cend() && !known->future && report.checkedAt.isValid()
+            && known->report.checkedAt > report.checkedAt) {
+            report = known->report;
             report.lastKnown = true;
         }
         previous.remove(report.host);
@@ -248,9 +369,24 @@ Fleet buildFleet(const QString &folder, const QString &previousReport, const Fle
             fleet.hosts[*seen] = report;
         }
     }
-    for (HostReport &known : previous) {
-        known.lastKnown = true;
-        fleet.hosts.append(known);
+    for (KnownHost &known : previous) {
+        HostReport &host = known.report;
+        host.lastKnown = true;
+        if (known.future) {
+            host.state = HostState::Failed;
+            host.why = QStringLiteral("its last known state is ") + futureWhy(host.checkedAt, options);
+        }
+        fleet.hosts.append(host);
+    }
+    for (HostReport &host : fleet.hosts)
+        age(host, options);
+    // A previous report named but unreadable is said, not passed over: every
+    // host it knew would otherwise vanish without a word.
+    if (!previousWhy.isEmpty()) {
+        HostReport unread = failedDocument(QDir(previousReport).filePath(QStringLiteral("fleet.json")),
+                                           QStringLiteral("the previous report: ") + previousWhy);
+        unread.host = QStringLiteral("(previous report)");
+        fleet.hosts.append(unread);
     }
     std::sort(fleet.hosts.begin(), fleet.hosts.end(), [](const HostReport &a, const HostReport &b) {
         if (a.state != b.state)

@@ -1,6 +1,8 @@
 #ifndef PS_FLEET_H
 #define PS_FLEET_H
 
+#include "hostcheck.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -9,23 +11,17 @@
 namespace Ps {
 
 // One host's state, worst first: the order the report sorts and counts by.
-enum class HostState { Unreachable, Failed, Lacking, Retired, Expiring, InStep };
-constexpr int hostStateCount = 6;
+// Stale: the last state known is older than the report's limit, so it says
+// nothing of the host today.
+enum class HostState { Unreachable, Failed, Stale, Lacking, Retired, Expiring, InStep };
+constexpr int hostStateCount = 7;
 
 QString hostStateName(HostState state); // "unreachable", ..., "in step"
 bool hostStateNamed(const QString &name, HostState *state);
 
-// A certificate as one host's check found it.
-struct HostCertificate
-{
-    QString store;
-    QString name;
-    QString thumbprint;
-    QString result; // the check's word: present, missing, retired, failed
-    QDateTime notAfter;
-    qint64 daysLeft = 0;
-    bool dated = false; // notAfter and daysLeft were given
-};
+// A certificate as one host's check found it; its days left are counted
+// by the report's clock, not the host's.
+using HostCertificate = HostCheck::Certificate;
 
 struct HostReport
 {
@@ -47,6 +43,9 @@ struct FleetOptions
     int expiryDays = 30;
     QString scope = QStringLiteral("all hosts");
     QDateTime now = QDateTime::currentDateTimeUtc();
+    qint64 maxDocumentBytes = 1024 * 1024; // a document larger than this is no host's check
+    qint64 skewSeconds = 300;              // how far ahead of the report's clock a document may be dated
+    int staleDays = 7;                     // a state older than this is stale
 };
 
 struct Fleet
@@ -57,17 +56,23 @@ struct Fleet
     int expiryDays = 30;
     QVector<HostReport> hosts; // worst first, then by earliest expiry, then by name
     int count(HostState state) const;
-    int exitCode() const; // 0 in step, 1 expiry only, 2 lacking or retired, 3 incomplete
+    int exitCode() const; // 0 in step, 1 expiry only, 2 lacking or retired, 3 incomplete (unreachable, failed, stale)
 };
+
+// The schema of the report's own fleet.json.
+inline const QString fleetSchema = QStringLiteral("vyr-fleet-report/1");
 
 // One engine's document: what --check --json printed, with "schema",
 // "host" and "checked_at" added; or, for a host the engine could not check,
 // "error" ("unreachable" or "failed") and "message" in place of the check.
+// Only a regular file is read, never through a link, never blocking, and
+// never more than the options' cap.
 HostReport readHostDocument(const QString &path, const FleetOptions &options);
 
-// Every *.json document in the folder (the report's own files aside), with
-// the previous report's fleet.json (or none) for hosts whose document is older
-// than what that report knew.
+// Every *.json entry in the folder (a report's own fleet.json aside, known by
+// its schema; any other entry that is no readable document a failed host),
+// with the previous report's fleet.json (or none) for hosts whose document is
+// older than what that report knew.
 Fleet buildFleet(const QString &folder, const QString &previousReport, const FleetOptions &options);
 
 } // namespace Ps

@@ -28,7 +28,29 @@ QString csvField(QString text, bool textCell = true)
 
 bool failing(const HostCertificate &certificate)
 {
-    return certificate.result != QLatin1String("present");
+    return certificate.result != HostCheck::Result::present;
+}
+
+// XML 1.0 takes no lone surrogate and no control character but tab and the
+// line breaks; Qt 5's writer would put out either as it stands and make the
+// file unreadable, so each becomes U+FFFD.
+QString xmlText(const QString &text)
+{
+    QString clean;
+    clean.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            clean += c;
+            clean += text.at(++i);
+        } else if (c.isSurrogate() || (c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+                   || c.unicode() == 0xFFFE || c.unicode() == 0xFFFF) {
+            clean += QChar(QChar::ReplacementCharacter);
+        } else {
+            clean += c;
+        }
+    }
+    return clean;
 }
 
 // A host whose certificates are its JUnit cases; any other is one error.
@@ -64,7 +86,9 @@ QByteArray fleetJson(const Fleet &fleet)
                               {QStringLiteral("name"), certificate.name},
                               {QStringLiteral("thumbprint"), certificate.thumbprint},
                               {QStringLiteral("result"), certificate.result}};
-            if (certificate.dated) {
+            if (!certificate.reason.isEmpty())
+                entry.insert(QStringLiteral("reason"), certificate.reason);
+            if (certificate.notAfter.isValid()) {
                 entry.insert(QStringLiteral("not_after"), isoText(certificate.notAfter));
                 entry.insert(QStringLiteral("days_left"), certificate.daysLeft);
             }
@@ -81,7 +105,7 @@ QByteArray fleetJson(const Fleet &fleet)
                                  {QStringLiteral("version"), host.version},
                                  {QStringLiteral("certificates"), certificates}});
     }
-    const QJsonObject report{{QStringLiteral("schema"), QStringLiteral("vyr-fleet-report/1")},
+    const QJsonObject report{{QStringLiteral("schema"), fleetSchema},
                              {QStringLiteral("generated"), isoText(fleet.generated)},
                              {QStringLiteral("scope"), fleet.scope},
                              {QStringLiteral("release"), fleet.release},
@@ -104,7 +128,7 @@ QByteArray fleetCsv(const Fleet &fleet)
         for (const HostCertificate &certificate : host.certificates) {
             text += head + csvField(certificate.store) + QLatin1Char(',') + csvField(certificate.name) + QLatin1Char(',')
                     + csvField(certificate.thumbprint) + QLatin1Char(',') + csvField(certificate.result) + QLatin1Char(',')
-                    + (certificate.dated ? isoText(certificate.notAfter) + QLatin1Char(',')
+                    + (certificate.notAfter.isValid() ? isoText(certificate.notAfter) + QLatin1Char(',')
                                                + QString::number(certificate.daysLeft)
                                          : QStringLiteral(","))
                     + QLatin1Char(',') + csvField(host.why) + QStringLiteral("\r\n");
@@ -113,7 +137,7 @@ QByteArray fleetCsv(const Fleet &fleet)
     return text.toUtf8();
 }
 
-QByteArray fleetJunit(const Fleet &fleet)
+std::optional<QByteArray> fleetJunit(const Fleet &fleet)
 {
     QByteArray bytes;
     QXmlStreamWriter xml(&bytes);
@@ -128,7 +152,7 @@ QByteArray fleetJunit(const Fleet &fleet)
             failures += int(std::count_if(host.certificates.cbegin(), host.certificates.cend(), failing));
     }
     xml.writeStartElement(QStringLiteral("testsuites"));
-    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("Vyr CA certificates: ") + fleet.scope);
+    xml.writeAttribute(QStringLiteral("name"), xmlText(QStringLiteral("Vyr CA certificates: ") + fleet.scope));
     xml.writeAttribute(QStringLiteral("tests"), QString::number(tests));
     xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
     xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
@@ -136,7 +160,7 @@ QByteArray fleetJunit(const Fleet &fleet)
     for (const HostReport &host : fleet.hosts) {
         const bool checked = certificatesChecked(host);
         xml.writeStartElement(QStringLiteral("testsuite"));
-        xml.writeAttribute(QStringLiteral("name"), host.host);
+        xml.writeAttribute(QStringLiteral("name"), xmlText(host.host));
         xml.writeAttribute(QStringLiteral("tests"), QString::number(checked ? host.certificates.size() : 1));
         xml.writeAttribute(QStringLiteral("failures"),
                            QString::number(checked ? std::count_if(host.certificates.cbegin(), host.certificates.cend(), failing)
@@ -145,24 +169,25 @@ QByteArray fleetJunit(const Fleet &fleet)
         xml.writeAttribute(QStringLiteral("timestamp"), isoText(host.checkedAt));
         if (!checked) {
             xml.writeStartElement(QStringLiteral("testcase"));
-            xml.writeAttribute(QStringLiteral("classname"), host.host);
+            xml.writeAttribute(QStringLiteral("classname"), xmlText(host.host));
             xml.writeAttribute(QStringLiteral("name"), QStringLiteral("check"));
             xml.writeStartElement(QStringLiteral("error"));
             xml.writeAttribute(QStringLiteral("message"), hostStateName(host.state));
-            xml.writeCharacters(host.why);
+            xml.writeCharacters(xmlText(host.why));
             xml.writeEndElement();
             xml.writeEndElement();
         }
         for (const HostCertificate &certificate : checked ? host.certificates : QVector<HostCertificate>()) {
             xml.writeStartElement(QStringLiteral("testcase"));
-            xml.writeAttribute(QStringLiteral("classname"), host.host);
-            xml.writeAttribute(QStringLiteral("name"), certificate.store + QLatin1Char(' ') + certificate.name);
+            xml.writeAttribute(QStringLiteral("classname"), xmlText(host.host));
+            xml.writeAttribute(QStringLiteral("name"), xmlText(certificate.store + QLatin1Char(' ') + certificate.name));
             if (failing(certificate)) {
                 xml.writeStartElement(QStringLiteral("failure"));
-                xml.writeAttribute(QStringLiteral("message"), certificate.result);
-                xml.writeCharacters(certificate.thumbprint);
+                xml.writeAttribute(QStringLiteral("message"), xmlText(certificate.result));
+                xml.writeCharacters(xmlText(certificate.reason.isEmpty() ? certificate.thumbprint
+                                                                         : certificate.thumbprint + QStringLiteral(": ") + certificate.reason));
                 xml.writeEndElement();
-            } else if (certificate.dated && certificate.daysLeft <= fleet.expiryDays) {
+            } else if (certificate.notAfter.isValid() && certificate.daysLeft <= fleet.expiryDays) {
                 xml.writeTextElement(QStringLiteral("system-out"),
                                      QStringLiteral("expires in %1 days").arg(certificate.daysLeft));
             }
@@ -172,6 +197,8 @@ QByteArray fleetJunit(const Fleet &fleet)
     }
     xml.writeEndElement();
     xml.writeEndDocument();
+    if (xml.hasError())
+        return std::nullopt;
     return bytes;
 }
 

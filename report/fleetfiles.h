@@ -5,12 +5,14 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 namespace Ps {
 
 // The report's four files, each whole.
 QByteArray fleetJson(const Fleet &fleet);
 QByteArray fleetCsv(const Fleet &fleet);
-QByteArray fleetJunit(const Fleet &fleet);
+std::optional<QByteArray> fleetJunit(const Fleet &fleet); // none when the writer failed
 QByteArray fleetHtml(const Fleet &fleet); // one page, no network, in fleetpage.cpp
 
 // How long ago a host was checked, as the report says it: "5 min", "3 h", "2 d".

@@ -20,7 +20,7 @@ QString escaped(const QString &text)
 QString stateCell(HostState state)
 {
     const QString name = hostStateName(state);
-    return QStringLiteral("<td class=\"state s%1\" data-sort=\"%1\">%2</td>").arg(int(state)).arg(escaped(name));
+    return QStringLiteral("<td class=\"state s%1\" data-sort=\"%1\">%2</td>").arg(QString::number(int(state)), escaped(name));
 }
 
 QString expiryCell(const HostReport &host)
@@ -71,8 +71,8 @@ th[aria-sort=ascending] button::after { content: " \25B2"; }
 th[aria-sort=descending] button::after { content: " \25BC"; }
 td.number { text-align: right; }
 .state { font-weight: bold; white-space: nowrap; }
-.s0 { background: #5c1a1a; color: #fff; } .s1 { background: #b3261e; color: #fff; }
-.s2 { background: #f4b4ae; } .s3 { background: #f7d07a; } .s4 { background: #fff1b8; } .s5 { background: #cfe8cf; }
+.s0 { background: #5c1a1a; color: #fff; } .s1 { background: #b3261e; color: #fff; } .s2 { background: #8a4b8a; color: #fff; }
+.s3 { background: #f4b4ae; } .s4 { background: #f7d07a; } .s5 { background: #fff1b8; } .s6 { background: #cfe8cf; }
 .note { color: #555; font-weight: normal; }
 .filters { margin: .5em 0; }
 @media print {
@@ -142,9 +142,8 @@ QByteArray fleetHtml(const Fleet &fleet)
                            "scope: %2; release: %3; <span id=\"host-count\">%4</span> hosts; expiring means %5 days "
                            "or fewer left.</p>\n")
                 .arg(escaped(now.toString(Qt::ISODate)), escaped(fleet.scope),
-                     escaped(fleet.release.isEmpty() ? QStringLiteral("not reported") : fleet.release))
-                .arg(fleet.hosts.size())
-                .arg(fleet.expiryDays);
+                     escaped(fleet.release.isEmpty() ? QStringLiteral("not reported") : fleet.release),
+                     QString::number(fleet.hosts.size()), QString::number(fleet.expiryDays));
 
     page += QStringLiteral("<h2>Hosts by state</h2>\n<table id=\"counts\">") + header({QStringLiteral("State"), QStringLiteral("Hosts")}, false)
             + QStringLiteral("<tbody>\n");
@@ -192,9 +191,7 @@ QByteArray fleetHtml(const Fleet &fleet)
             + QStringLiteral("<tbody>\n");
     for (auto it = lackedBy.cbegin(); it != lackedBy.cend(); ++it) {
         page += QStringLiteral("<tr><th scope=\"row\">%1</th><td class=\"number\">%2</td><td>%3</td></tr>\n")
-                    .arg(escaped(it.key()))
-                    .arg(it->size())
-                    .arg(escaped(it->join(QStringLiteral(", "))));
+                    .arg(escaped(it.key()), QString::number(it->size()), escaped(it->join(QStringLiteral(", "))));
     }
     if (lackedBy.isEmpty())
         page += QStringLiteral("<tr><td colspan=\"3\">No host lacks a certificate.</td></tr>\n");

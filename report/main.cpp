@@ -10,7 +10,8 @@
 #include <QTextStream>
 
 // The fleet's report from a folder of per-host check documents, written
-// beside them: fleet.html, fleet.json, fleet.csv and fleet-junit.xml.
+// beside them (or into a folder of its own): fleet.html, fleet.json,
+// fleet.csv and fleet-junit.xml.
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
@@ -21,10 +22,10 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Reads a folder of per-host documents (what vyr-cert-installer-cli --check --json prints, with "
                        "\"schema\": \"vyr-host-check/1\", \"host\" and \"checked_at\" added; or \"error\": \"unreachable\" "
-                       "or \"failed\" with a \"message\") and writes the fleet's report beside them: fleet.html, "
-                       "fleet.json, fleet.csv, fleet-junit.xml.\n\nExit codes: 0 every host in step, 1 only expiry "
-                       "warnings, 2 a host lacks a certificate or trusts a retired one, 3 the report is incomplete "
-                       "(hosts unreachable, failed, or documents that are none), 4 the report could not be written; "
+                       "or \"failed\" with a \"message\") and writes the fleet's report beside them (or into --out): "
+                       "fleet.html, fleet.json, fleet.csv, fleet-junit.xml.\n\nExit codes: 0 every host in step, 1 only "
+                       "expiry warnings, 2 a host lacks a certificate or trusts a retired one, 3 the report is incomplete "
+                       "(hosts unreachable, failed, stale, or documents that are none), 4 the report could not be written; "
                        "usage errors exit 2 as well, with nothing written."));
     const QCommandLineOption expiry(QStringLiteral("expiry-days"),
                                     QStringLiteral("A certificate with this many days left or fewer is expiring (30)."),
@@ -36,13 +37,29 @@ int main(int argc, char *argv[])
     const QCommandLineOption scope(QStringLiteral("scope"),
                                    QStringLiteral("What the hosts are, for the report's head (\"all hosts\")."),
                                    QStringLiteral("text"), QStringLiteral("all hosts"));
-    parser.addOptions({expiry, previous, scope});
+    const QCommandLineOption outFolder(QStringLiteral("out"),
+                                       QStringLiteral("The folder the report's files go to (the documents' folder)."),
+                                       QStringLiteral("folder"));
+    const QCommandLineOption maxBytes(QStringLiteral("max-document-bytes"),
+                                      QStringLiteral("A document larger than this is a failed host (1048576)."),
+                                      QStringLiteral("bytes"), QStringLiteral("1048576"));
+    const QCommandLineOption skew(QStringLiteral("max-skew"),
+                                  QStringLiteral("A document dated more than this many seconds ahead of this "
+                                                 "machine's clock is a failed host (300)."),
+                                  QStringLiteral("seconds"), QStringLiteral("300"));
+    const QCommandLineOption stale(QStringLiteral("stale-days"),
+                                   QStringLiteral("A host whose last check is older than this many days is stale (7)."),
+                                   QStringLiteral("days"), QStringLiteral("7"));
+    parser.addOptions({expiry, previous, scope, outFolder, maxBytes, skew, stale});
     parser.addPositionalArgument(QStringLiteral("folder"), QStringLiteral("The folder of host documents."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(application);
-    bool number = false;
+    bool number = false, bytesNumber = false, skewNumber = false, staleNumber = false;
     const int days = parser.value(expiry).toInt(&number);
+    const qint64 cap = parser.value(maxBytes).toLongLong(&bytesNumber);
+    const qint64 skewSeconds = parser.value(skew).toLongLong(&skewNumber);
+    const int staleDays = parser.value(stale).toInt(&staleNumber);
     const QStringList folders = parser.positionalArguments();
     const auto usage = [&](const QString &why) {
         err << QCoreApplication::applicationName() << ": " << why << "\n\n" << parser.helpText();
@@ -52,20 +69,47 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("give one folder of host documents"));
     if (!number || days < 0)
         return usage(QStringLiteral("--expiry-days takes a number of days"));
+    if (!bytesNumber || cap < 1 || cap > 1024 * 1024 * 1024)
+        return usage(QStringLiteral("--max-document-bytes takes a number of bytes, up to 1 GiB"));
+    if (!skewNumber || skewSeconds < 0)
+        return usage(QStringLiteral("--max-skew takes a number of seconds"));
+    if (!staleNumber || staleDays < 0)
+        return usage(QStringLiteral("--stale-days takes a number of days"));
     if (!QFileInfo(folders.first()).isDir())
-        return usage(QStringLiteral("'%1' is not a folder").arg(folders.first()));
+        return usage(QStringLiteral("'") + folders.first() + QStringLiteral("' is not a folder"));
     Ps::FleetOptions options;
     options.expiryDays = days;
     options.scope = parser.value(scope);
+    options.maxDocumentBytes = cap;
+    options.skewSeconds = skewSeconds;
+    options.staleDays = staleDays;
     const Ps::Fleet fleet = Ps::buildFleet(folders.first(), parser.value(previous), options);
-    const QDir folder(folders.first());
-    const std::pair<const char *, QByteArray> files[] = {{"fleet.json", Ps::fleetJson(fleet)},
-                                                         {"fleet.csv", Ps::fleetCsv(fleet)},
-                                                         {"fleet-junit.xml", Ps::fleetJunit(fleet)},
-                                                         {"fleet.html", Ps::fleetHtml(fleet)}};
+    const QDir folder(parser.isSet(outFolder) ? parser.value(outFolder) : folders.first());
+    const std::optional<QByteArray> junit = Ps::fleetJunit(fleet);
+    if (!junit) {
+        err << "vyr-fleet-report: fleet-junit.xml could not be made\n";
+        return 4;
+    }
+    const std::pair<QString, QByteArray> files[] = {{QStringLiteral("fleet.json"), Ps::fleetJson(fleet)},
+                                                    {QStringLiteral("fleet.csv"), Ps::fleetCsv(fleet)},
+                                                    {QStringLiteral("fleet-junit.xml"), *junit},
+                                                    {QStringLiteral("fleet.html"), Ps::fleetHtml(fleet)}};
+    // A host's own document is never written over: the host would be gone
+    // from every later report.
+    if (QFileInfo(folder.path()) == QFileInfo(folders.first())) {
+        for (const Ps::HostReport &host : fleet.hosts) {
+            for (const auto &file : files) {
+                if (!host.lastKnown && host.document == file.first) {
+                    err << "vyr-fleet-report: " << folder.filePath(file.first) << " is the document of host " << host.host
+                        << ", not a report: give the report a folder of its own with --out\n";
+                    return 4;
+                }
+            }
+        }
+    }
     for (const auto &file : files) {
-        if (Ps::writeIfDifferent(folder.filePath(QString::fromLatin1(file.first)), file.second) == Ps::Write::Failed) {
-            err << "vyr-fleet-report: " << folder.filePath(QString::fromLatin1(file.first)) << " could not be written\n";
+        if (Ps::writeIfDifferent(folder.filePath(file.first), file.second) == Ps::Write::Failed) {
+            err << "vyr-fleet-report: " << folder.filePath(file.first) << " could not be written\n";
             return 4;
         }
     }

@@ -8,18 +8,23 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QXmlStreamReader>
+
+#include <sys/stat.h>
 
 namespace {
 
 const QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
 
-// A host's document: "host@hours-ago cert:result:days,..." or "host@hours-ago !unreachable".
+// A host's document: "host@hours-ago[#exit] cert:result:days[:days_left],..." or
+// "host@hours-ago !unreachable"; a negative age is a time ahead of the report.
 QByteArray document(const QString &line)
 {
     const QString head = line.section(QLatin1Char(' '), 0, 0), body = line.section(QLatin1Char(' '), 1);
+    const QString age = head.section(QLatin1Char('@'), 1);
     QJsonObject object{{"schema", "vyr-host-check/1"},
                        {"host", head.section(QLatin1Char('@'), 0, 0)},
-                       {"checked_at", now.addSecs(-3600 * head.section(QLatin1Char('@'), 1).toInt()).toString(Qt::ISODate)}};
+                       {"checked_at", now.addSecs(-3600 * age.section(QLatin1Char('#'), 0, 0).toInt()).toString(Qt::ISODate)}};
     if (body.startsWith(QLatin1Char('!'))) {
         object.insert("error", body.mid(1));
         object.insert("message", "ssh: connect to host: No route to host");
@@ -32,24 +37,47 @@ QByteArray document(const QString &line)
             object.insert("trust_targets", QJsonObject{{part[1], part[2] == QLatin1String("yes")}});
             continue;
         }
-        certificates.append(QJsonObject{{"store", "ROOT"}, {"name", part[0]}, {"thumbprint", "AB"}, {"result", part[1]},
-                                        {"not_after", now.addDays(part[2].toInt()).toString(Qt::ISODate)},
-                                        {"days_left", part[2].toInt()}});
+        QJsonObject entry{{"store", "ROOT"}, {"name", part[0]}, {"thumbprint", "AB"}, {"result", part[1]},
+                          {"not_after", now.addDays(part[2].toInt()).toString(Qt::ISODate)},
+                          {"days_left", part.value(3, part[2]).toInt()}};
+        if (part[1] == QLatin1String("failed"))
+            entry.insert("reason", "the store could not be opened");
+        certificates.append(entry);
     }
+    const int exitCode = age.contains(QLatin1Char('#')) ? age.section(QLatin1Char('#'), 1).toInt() : 0;
     object.insert("verb", "check");
     object.insert("certificates", certificates);
+    object.insert("exit_code", exitCode);
+    if (exitCode != 0)
+        object.insert("record", "the record could not be read or written: retired certificates are not known");
     return QJsonDocument(object).toJson();
 }
 
-// Each document line, or "name.json=raw bytes", into the folder.
+// Each document line into the folder, or "name.json=" and then raw bytes
+// ("{..."), a document line, or an entry of another kind: <folder>, <fifo>,
+// <link:target>, <bytes:count>.
 void writeDocuments(const QString &folder, const QStringList &lines)
 {
     int n = 0;
     for (const QString &line : lines) {
-        const bool raw = line.contains(QLatin1String(".json="));
-        QFile file(folder + QStringLiteral("/%1.json").arg(raw ? line.section(QLatin1String(".json="), 0, 0) : QString::number(++n)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(raw ? line.section(QLatin1String(".json="), 1).toUtf8() : document(line));
+        const bool named = line.contains(QLatin1String(".json="));
+        const QString path = folder + QLatin1Char('/')
+                             + (named ? line.section(QLatin1String(".json="), 0, 0) : QString::number(++n)) + ".json";
+        const QString content = named ? line.section(QLatin1String(".json="), 1) : line;
+        if (content == QLatin1String("<folder>")) {
+            QVERIFY(QDir().mkpath(path));
+        } else if (content == QLatin1String("<fifo>")) {
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        } else if (content.startsWith(QLatin1String("<link:"))) {
+            QVERIFY(QFile::link(content.mid(6).chopped(1), path));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            if (content.startsWith(QLatin1String("<bytes:")))
+                file.write(QByteArray(content.mid(7).chopped(1).toInt(), ' '));
+            else
+                file.write(content.startsWith(QLatin1Char('{')) ? content.toUtf8() : document(content));
+        }
     }
 }
 
@@ -97,8 +125,51 @@ void FleetReportTest::states_data()
                                            << "web1 retired" << "still trusts retired Old.cer" << 2;
     QTest::newRow("unreachable") << none << QStringList{"web1@1 !unreachable"} << 30 << "web1 unreachable"
                                  << "ssh: connect to host: No route to host" << 3;
-    QTest::newRow("the check failed") << none << QStringList{"web1@1 A.cer:failed:400"} << 30 << "web1 failed"
-                                      << "the check failed: A.cer: failed" << 3;
+    QTest::newRow("the check failed, in its own words") << none << QStringList{"web1@1 A.cer:failed:400"} << 30 << "web1 failed"
+                                      << "the check failed: A.cer: the store could not be opened" << 3;
+    QTest::newRow("its own check exited 1, all present")
+        << none << QStringList{"web1@1#1 A.cer:present:400"} << 30 << "web1 failed"
+        << "its own check exited 1: the record could not be read or written: retired certificates are not known" << 3;
+    QTest::newRow("expired by now, not by its days_left") << none << QStringList{"web1@1 A.cer:present:-607:100"} << 30
+                                                          << "web1 expiring" << "A.cer expired in -607 days (2025-04-10)" << 1;
+    QTest::newRow("days_left out of any range")
+        << none
+        << QStringList{"a.json={\"schema\": \"vyr-host-check/1\", \"host\": \"a\", \"checked_at\": \"2026-12-08T10:00:00Z\", "
+                       "\"verb\": \"check\", \"exit_code\": 0, \"certificates\": [{\"name\": \"A.cer\", \"result\": \"present\", "
+                       "\"not_after\": \"2027-01-01T00:00:00Z\", \"days_left\": 1e300}]}"}
+        << 30 << "a.json failed" << "A.cer: not_after and days_left are not a time and a whole number of days" << 3;
+    QTest::newRow("dated ahead of the report's clock") << none << QStringList{"web1@-2 A.cer:present:400"} << 30 << "web1 failed"
+                                                       << "dated 2026-12-08T14:00:00Z, ahead of this report's clock "
+                                                          "(2026-12-08T12:00:00Z) by more than 300 s" << 3;
+    QTest::newRow("a small skew is no fault") << none << QStringList{"web1@0 A.cer:present:400"} << 30 << "web1 in step"
+                                              << "" << 0;
+    QTest::newRow("a previous report a year ahead decides nothing")
+        << QStringList{"web1@-8760 A.cer:present:400", "web2@-8760 A.cer:present:400"}
+        << QStringList{"web1@1 A.cer:missing:400", "web2@1 !unreachable"} << 30 << "web2 unreachable; web1 lacking"
+        << "ssh: connect to host: No route to host" << 3;
+    QTest::newRow("a last known state a week old is stale")
+        << QStringList{"web1@200 A.cer:present:400", "web2@1 A.cer:present:400"} << QStringList{"web2@0 A.cer:present:400"}
+        << 30 << "web1 stale*; web2 in step"
+        << "not checked for 8 d (more than 7 days); then in step" << 3;
+    QTest::newRow("a document two years old is stale and expired")
+        << none << QStringList{"web1@16968 A.cer:present:-607:100"} << 30 << "web1 stale"
+        << "not checked for 707 d (more than 7 days); then expiring: A.cer expired in -607 days (2025-04-10)" << 3;
+    QTest::newRow("a host named fleet")
+        << none << QStringList{"fleet.json=fleet@1 A.cer:present:400", "web2@1 A.cer:present:400"} << 30
+        << "fleet in step; web2 in step" << "" << 0;
+    QTest::newRow("a report's own fleet.json is no host")
+        << none << QStringList{"fleet.json={\"schema\": \"vyr-fleet-report/1\", \"hosts\": []}", "web2@1 A.cer:present:400"}
+        << 30 << "web2 in step" << "" << 0;
+    QTest::newRow("a folder") << none << QStringList{"d.json=<folder>"} << 30 << "d.json failed" << "not a document: a folder" << 3;
+    QTest::newRow("a FIFO") << none << QStringList{"f.json=<fifo>"} << 30 << "f.json failed" << "not a document: a FIFO" << 3;
+    QTest::newRow("a link to a FIFO") << none << QStringList{"f.json=<fifo>", "l.json=<link:f.json>"} << 30
+                                      << "f.json failed; l.json failed" << "not a document: a FIFO" << 3;
+    QTest::newRow("a dangling link") << none << QStringList{"l.json=<link:gone.json>"} << 30 << "l.json failed"
+                                     << "a link, not followed" << 3;
+    QTest::newRow("a link to a device") << none << QStringList{"l.json=<link:/dev/urandom>"} << 30 << "l.json failed"
+                                        << "a link, not followed" << 3;
+    QTest::newRow("a document over the cap") << none << QStringList{"big.json=<bytes:1048577>"} << 30 << "big.json failed"
+                                             << "larger than 1048576 bytes: no host's check" << 3;
     QTest::newRow("bad JSON") << none << QStringList{"broken.json={\"schema\":"} << 30 << "broken.json failed"
                               << "not JSON: unterminated object at byte 10" << 3;
     QTest::newRow("unknown schema") << none << QStringList{"old.json={\"schema\": \"vyr-host-check/0\", \"host\": \"a\"}"}
@@ -109,7 +180,7 @@ void FleetReportTest::states_data()
         << 30 << "up.json failed" << "the host name '../etc' is not a bare file name" << 3;
     QTest::newRow("not a check")
         << none << QStringList{"a.json={\"schema\": \"vyr-host-check/1\", \"host\": \"a\", \"checked_at\": \"2026-12-08T10:00:00Z\"}"}
-        << 30 << "a failed" << "not what --check --json prints (a verb \"check\" and its certificates)" << 3;
+        << 30 << "a.json failed" << "not what --check --json prints (a verb \"check\", its certificates and its exit code)" << 3;
     QTest::newRow("worst first, then earliest expiry")
         << none
         << QStringList{"web1@1 A.cer:present:400", "web2@1 A.cer:present:20", "web3@1 A.cer:missing:400",
@@ -143,7 +214,11 @@ void FleetReportTest::states()
         writeDocuments(earlier.path(), previous);
         QFile report(earlier.filePath("fleet.json"));
         QVERIFY(report.open(QIODevice::WriteOnly));
-        report.write(Ps::fleetJson(Ps::buildFleet(earlier.path(), QString(), options)));
+        // The earlier report's clock agreed with its documents, even where they ran ahead of this one.
+        Ps::FleetOptions then = options;
+        for (const QString &line : previous)
+            then.now = std::max(then.now, now.addSecs(-3600 * line.section('@', 1).section(' ', 0, 0).toInt()));
+        report.write(Ps::fleetJson(Ps::buildFleet(earlier.path(), QString(), then)));
     }
     writeDocuments(folder.path(), documents);
     const Ps::Fleet fleet = Ps::buildFleet(folder.path(), previous.isEmpty() ? QString() : earlier.path(), options);
@@ -152,30 +227,80 @@ void FleetReportTest::states()
     QCOMPARE(fleet.exitCode(), exitCode);
 }
 
+// Comma-separated rows as a spreadsheet reads them: quoted fields may hold
+// commas, quotes and line breaks.
+QVector<QStringList> csvRows(const QString &text)
+{
+    QVector<QStringList> rows{{}};
+    QString field;
+    bool quoted = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted && c == '"' && text.mid(i + 1, 1) == QLatin1String("\""))
+            field += text.at(++i);
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ',')
+            rows.last().append(std::exchange(field, QString()));
+        else if (!quoted && c == '\r' && text.mid(i + 1, 1) == QLatin1String("\n")) {
+            rows.last().append(std::exchange(field, QString()));
+            rows.append(QStringList());
+            ++i;
+        } else
+            field += c;
+    }
+    rows.removeLast();
+    return rows;
+}
+
 // What the files say agrees with the states, and a host's own words reach
-// the page and the spreadsheet as text, never as markup or a formula.
+// the page, the spreadsheet and the JUnit file as text, never as markup, a
+// formula or a template: "%1" in any of them stays "%1".
 void FleetReportTest::files()
 {
     QTemporaryDir folder;
-    writeDocuments(folder.path(), {"web1@1 A.cer:present:400", "=cmd@1 A.cer:missing:400",
+    writeDocuments(folder.path(), {"web1@1 A.cer:present:400", "=cmd@1 %2.cer:missing:400", "R%1@1 A%1.cer:present:9",
                                    "web3.json={\"schema\": \"vyr-host-check/1\", \"host\": \"web3\", \"checked_at\": "
-                                   "\"2026-12-08T10:00:00Z\", \"error\": \"failed\", \"message\": \"<script>x()</script>\"}"});
+                                   "\"2026-12-08T10:00:00Z\", \"error\": \"failed\", \"message\": \"<script>x()</script> %1\"}",
+                                   "odd.json={\"schema\": \"vyr-host-check/1\", \"host\": \"a\\ud800b\", \"checked_at\": "
+                                   "\"2026-12-08T10:00:00Z\", \"error\": \"failed\", \"message\": \"x\\udc00\\u0001\"}"});
     Ps::FleetOptions options;
     options.now = now;
+    options.scope = "%1 <b>";
     const Ps::Fleet fleet = Ps::buildFleet(folder.path(), QString(), options);
     const QJsonObject json = QJsonDocument::fromJson(Ps::fleetJson(fleet)).object();
     QCOMPARE(json.value("schema").toString(), QStringLiteral("vyr-fleet-report/1"));
-    QCOMPARE(json.value("counts").toObject().value("failed").toInt(), 1);
+    QCOMPARE(json.value("counts").toObject().value("failed").toInt(), 2);
     QCOMPARE(json.value("counts").toObject().value("lacking").toInt(), 1);
-    QCOMPARE(json.value("hosts").toArray().at(1).toObject().value("certificates").toArray().at(0).toObject().value("days_left").toInt(),
+    QCOMPARE(json.value("hosts").toArray().at(2).toObject().value("certificates").toArray().at(0).toObject().value("days_left").toInt(),
              400);
-    const QByteArray html = Ps::fleetHtml(fleet);
-    QVERIFY(html.contains("&lt;script&gt;x()&lt;/script&gt;"));
+    const QString html = QString::fromUtf8(Ps::fleetHtml(fleet));
+    QVERIFY(html.contains("&lt;script&gt;x()&lt;/script&gt; %1"));
     QVERIFY(!html.contains("<script>x()"));
-    QVERIFY(Ps::fleetCsv(fleet).contains("\r\n'=cmd,lacking,"));
-    const QByteArray junit = Ps::fleetJunit(fleet);
-    QVERIFY(junit.contains("<testsuite name=\"web3\" tests=\"1\" failures=\"0\" errors=\"1\""));
-    QVERIFY(junit.contains("<failure message=\"missing\">AB</failure>"));
+    QVERIFY2(html.contains("scope: %1 &lt;b&gt;; release: not reported; <span id=\"host-count\">5</span> hosts; expiring "
+                           "means 30 days"), qPrintable(html));
+    QVERIFY(html.contains("<td>A%1.cer expires in 9 days (2026-12-17)</td>"));
+    QVERIFY(html.contains("<tr><th scope=\"row\">ROOT %2.cer AB</th><td class=\"number\">1</td><td>=cmd</td></tr>"));
+
+    const QVector<QStringList> rows = csvRows(QString::fromUtf8(Ps::fleetCsv(fleet)));
+    QCOMPARE(rows.size(), 6);
+    for (const QStringList &row : rows)
+        QCOMPARE(row.size(), 10);
+    QCOMPARE(rows.at(3).mid(0, 2), (QStringList{"'=cmd", "lacking"}));
+    QCOMPARE(rows.at(4).at(4), QStringLiteral("A%1.cer"));
+
+    const std::optional<QByteArray> junit = Ps::fleetJunit(fleet);
+    QVERIFY(junit);
+    QXmlStreamReader xml(*junit);
+    QStringList suites;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("testsuite"))
+            suites.append(xml.attributes().value("name").toString() + ":" + xml.attributes().value("errors").toString());
+        else if (xml.isStartElement() && xml.name() == QLatin1String("failure"))
+            QCOMPARE(xml.readElementText(), QStringLiteral("AB"));
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(suites, (QStringList{"a\uFFFDb:1", "web3:1", "=cmd:0", "R%1:0", "web1:0"}));
 }
 
 QTEST_GUILESS_MAIN(FleetReportTest)
