@@ -1,3 +1,4 @@
+#include "filewrite.h"
 #include "wholefile.h"
 
 #include <QByteArray>
@@ -6,10 +7,13 @@
 
 namespace Ps {
 
-bool replaceWholeFile(const QFileInfo &info, const QByteArray &bytes)
+bool replaceWholeFile(const QFileInfo &info, const QByteArray &bytes, Links links)
 {
-    return writeWholeFile(QFile::encodeName(info.path()).toStdString(), QFile::encodeName(info.fileName()).toStdString(),
-                          bytes.constData(), std::size_t(bytes.size()), FolderSync::Now);
+    const std::string folder = QFile::encodeName(info.path()).toStdString();
+    const std::string name = QFile::encodeName(info.fileName()).toStdString();
+    const auto size = std::size_t(bytes.size());
+    return links == Links::Refused ? writeWholeFileWithoutLinks(folder, name, bytes.constData(), size)
+                                   : writeWholeFile(folder, name, bytes.constData(), size, FolderSync::Now);
 }
 
 } // namespace Ps

@@ -1,3 +1,5 @@
+#include "filewrite.h"
+
 #include <QByteArray>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -7,7 +9,8 @@ namespace Ps {
 // On Windows only the command line's metrics file is written this way
 // (CryptoAPI keeps the stores): QSaveFile renames the whole file over the old
 // one, and commits only when the one write took every byte.
-bool replaceWholeFile(const QFileInfo &info, const QByteArray &bytes)
+// Links are not looked at here: QSaveFile takes the path as given.
+bool replaceWholeFile(const QFileInfo &info, const QByteArray &bytes, Links)
 {
     QSaveFile file(info.filePath());
     if (!file.open(QIODevice::WriteOnly))

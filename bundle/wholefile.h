@@ -20,6 +20,11 @@ enum class FolderSync {
 };
 bool writeWholeFile(const std::string &folder, const std::string &name, const void *data, std::size_t size,
                     FolderSync sync);
+// The same, into a folder reached from the root (or the working folder)
+// without following any link, its missing folders made on the way: for a
+// file root writes into a folder another user owns, who could otherwise
+// swap a part of the path for a link to anywhere.
+bool writeWholeFileWithoutLinks(const std::string &folder, const std::string &name, const void *data, std::size_t size);
 // The temporary name a write of folder/name uses, for a writer that holds
 // the file's turn to clear what a killed one left.
 std::string wholeFileTemporary(const std::string &folder, const std::string &name);

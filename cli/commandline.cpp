@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "filewrite.h"
+#include "hostcheck.h"
 #include "installrun.h"
 #include "record.h"
 #include "systemtrust.h"
@@ -10,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -72,23 +74,24 @@ QString reason(Outcome outcome, Verb verb)
 
 QString resultWord(Outcome outcome)
 {
+    namespace Result = HostCheck::Result;
     switch (outcome) {
     case Outcome::Added:
-        return QStringLiteral("added");
+        return Result::added;
     case Outcome::Present:
-        return QStringLiteral("present");
+        return Result::present;
     case Outcome::Missing:
-        return QStringLiteral("missing");
+        return Result::missing;
     case Outcome::Removed:
-        return QStringLiteral("removed");
+        return Result::removed;
     case Outcome::Absent:
-        return QStringLiteral("absent");
+        return Result::absent;
     case Outcome::Withdrawn:
-        return QStringLiteral("withdrawn");
+        return Result::withdrawn;
     case Outcome::Retired:
-        return QStringLiteral("retired");
+        return Result::retired;
     case Outcome::Kept:
-        return QStringLiteral("kept");
+        return Result::kept;
     case Outcome::UnsafeName:
     case Outcome::NoTemporaryFolder:
     case Outcome::Busy:
@@ -100,7 +103,7 @@ QString resultWord(Outcome outcome)
     case Outcome::RecordUnavailable:
         break;
     }
-    return QStringLiteral("failed");
+    return Result::failed;
 }
 
 QString summary(const VerbReport &report)
@@ -134,7 +137,7 @@ QString trustText(const TrustOutcome &outcome)
     case TrustOutcome::RefreshFailed:
         break;
     }
-    return QStringLiteral("failed: /%1 exited with code %2").arg(outcome.tool).arg(outcome.exitCode);
+    return QStringLiteral("failed: /%1 exited with code %2").arg(outcome.tool, QString::number(outcome.exitCode));
 }
 
 // Whole days until the certificate stops being valid; negative once it has.
@@ -163,25 +166,32 @@ void warnOfExpiry(QTextStream &err, const QVector<CertificateResult> &results)
     }
 }
 
-// What a verb could not do with the record, said once on standard error.
-void warnOfRecord(QTextStream &err, const VerbReport &report)
+// What a verb could not do with the record; empty when all was well.
+QString recordNote(const VerbReport &report)
 {
+    const QString record = QStringLiteral("the record of what this program added (") + Record::location();
     switch (report.record) {
     case VerbReport::RecordNote::Kept:
-        return;
+        break;
     case VerbReport::RecordNote::None:
-        err << "no record of what this program added (" << Record::location()
-            << "): every bundled certificate was removed, whoever had put it there\n";
-        return;
+        return QStringLiteral("no record of what this program added (") + Record::location()
+               + QStringLiteral("): every bundled certificate was removed, whoever had put it there");
     case VerbReport::RecordNote::Unavailable:
-        err << "the record of what this program added (" << Record::location() << ") could not be read or written"
-            << (report.verb == Verb::Check ? ": retired certificates are not known\n" : ": nothing was changed\n");
-        return;
+        return record + QStringLiteral(") could not be read or written")
+               + (report.verb == Verb::Check ? QStringLiteral(": retired certificates are not known")
+                                             : QStringLiteral(": nothing was changed"));
     case VerbReport::RecordNote::Behind:
-        err << "the record of what this program added (" << Record::location()
-            << ") could not be written: the next run finds the same again\n";
-        return;
+        return record + QStringLiteral(") could not be written: the next run finds the same again");
     }
+    return QString();
+}
+
+// Said once on standard error.
+void warnOfRecord(QTextStream &err, const VerbReport &report)
+{
+    const QString note = recordNote(report);
+    if (!note.isEmpty())
+        err << note << '\n';
 }
 
 void printLines(QTextStream &out, const VerbReport &report)
@@ -216,52 +226,35 @@ void printLines(QTextStream &out, const VerbReport &report)
 
 void printJson(QTextStream &out, const VerbReport &report)
 {
-    const QVector<CertificateResult> results = report.certificates + report.retired;
     const Verb verb = report.verb;
-    const std::optional<TrustOutcome> &trusted = report.trust;
-    const QVector<TrustedRoot> &trustedRoots = report.trustedRoots;
-    const QVector<TrustTargetState> &targets = report.targets;
-    QJsonArray certificates;
-    for (const CertificateResult &result : results) {
+    HostCheck::Document document;
+    for (const CertificateResult &result : report.certificates + report.retired) {
         const BundledCertificate &certificate = result.certificate;
-        QJsonObject entry{{QStringLiteral("store"), storeLabel(certificate.list)},
-                          {QStringLiteral("name"), certificate.name},
-                          {QStringLiteral("thumbprint"), certificate.sha1},
-                          {QStringLiteral("result"), resultWord(result.outcome)}};
+        HostCheck::Certificate entry{storeLabel(certificate.list), certificate.name, certificate.sha1,
+                                     resultWord(result.outcome), QString(), QDateTime(), 0};
         if (isFailure(result.outcome))
-            entry.insert(QStringLiteral("reason"), reason(result.outcome, verb));
+            entry.reason = reason(result.outcome, verb);
         // What a check looks at: the other verbs change the stores, not the dates.
         if (verb == Verb::Check && certificate.notAfter.isValid()) {
-            entry.insert(QStringLiteral("not_after"), certificate.notAfter.toString(Qt::ISODate));
-            entry.insert(QStringLiteral("days_left"), daysLeft(certificate.notAfter));
+            entry.notAfter = certificate.notAfter;
+            entry.daysLeft = daysLeft(certificate.notAfter);
         }
-        certificates.append(entry);
+        document.certificates.append(entry);
     }
-    QJsonObject document{{QStringLiteral("verb"), verbName(verb)},
-                         {QStringLiteral("certificates"), certificates},
-                         {QStringLiteral("summary"), summary(report)},
-                         {QStringLiteral("exit_code"), report.exitCode}};
-    if (trusted) {
-        document.insert(QStringLiteral("system_trust"), trustText(*trusted));
-        QJsonObject unreached;
-        for (const UnreachedTarget &target : trusted->unreached)
-            unreached.insert(target.id, target.why);
-        if (!unreached.isEmpty())
-            document.insert(QStringLiteral("trust_targets_failed"), unreached);
+    document.verb = verbName(verb);
+    document.summary = summary(report);
+    document.exitCode = report.exitCode;
+    document.record = recordNote(report);
+    if (report.trust) {
+        document.systemTrust = trustText(*report.trust);
+        for (const UnreachedTarget &target : report.trust->unreached)
+            document.trustTargetsFailed.insert(target.id, target.why);
     }
-    if (!targets.isEmpty()) {
-        QJsonObject held;
-        for (const TrustTargetState &target : targets)
-            held.insert(target.id, target.holds);
-        document.insert(QStringLiteral("trust_targets"), held);
-    }
-    if (!trustedRoots.isEmpty()) {
-        QJsonObject held;
-        for (const TrustedRoot &root : trustedRoots)
-            held.insert(root.name, root.held);
-        document.insert(QStringLiteral("system_trust_holds"), held);
-    }
-    out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
+    for (const TrustTargetState &target : report.targets)
+        document.trustTargets.insert(target.id, target.holds);
+    for (const TrustedRoot &root : report.trustedRoots)
+        document.systemTrustHolds.insert(root.name, root.held);
+    out << QString::fromUtf8(QJsonDocument(HostCheck::toJson(document)).toJson(QJsonDocument::Indented));
 }
 
 // A Prometheus label value: backslash, quote and line break escaped.
@@ -290,14 +283,13 @@ QByteArray metricsText(const VerbReport &report, const QDateTime &ranAt)
                                    .arg(labelValue(storeLabel(certificate.list)), labelValue(certificate.name),
                                         labelValue(certificate.sha1));
         if (certificate.notAfter.isValid())
-            notAfter += QStringLiteral("vyr_certificate_not_after_seconds{%1} %2\n")
-                            .arg(labels)
-                            .arg(certificate.notAfter.toSecsSinceEpoch());
+            notAfter += QStringLiteral("vyr_certificate_not_after_seconds{") + labels + QStringLiteral("} ")
+                        + QString::number(certificate.notAfter.toSecsSinceEpoch()) + QLatin1Char('\n');
         const QString word = resultWord(result.outcome);
         for (const char *name : states) {
-            state += QStringLiteral("vyr_certificate_state{%1,state=\"%2\"} %3\n")
-                         .arg(labels, QLatin1String(name))
-                         .arg(word == QLatin1String(name) ? 1 : 0);
+            state += QStringLiteral("vyr_certificate_state{") + labels + QStringLiteral(",state=\"")
+                     + QLatin1String(name) + QStringLiteral("\"} ") + QLatin1Char(word == QLatin1String(name) ? '1' : '0')
+                     + QLatin1Char('\n');
         }
     }
     return (notAfter + state
@@ -305,9 +297,20 @@ QByteArray metricsText(const VerbReport &report, const QDateTime &ranAt)
                              "# TYPE vyr_check_success gauge\nvyr_check_success %1\n"
                              "# HELP vyr_check_timestamp_seconds When the check ran, as a Unix time.\n"
                              "# TYPE vyr_check_timestamp_seconds gauge\nvyr_check_timestamp_seconds %2\n")
-                  .arg(report.exitCode == Success ? 1 : 0)
-                  .arg(ranAt.toSecsSinceEpoch()))
+                  .arg(QString::number(report.exitCode == Success ? 1 : 0), QString::number(ranAt.toSecsSinceEpoch())))
         .toUtf8();
+}
+
+// The first link on the way to a folder, for saying why a write refused it.
+QString linkOnPath(const QString &folder)
+{
+    QString path;
+    for (const QString &part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        path += QLatin1Char('/') + part;
+        if (QFileInfo(path).isSymLink())
+            return path;
+    }
+    return QString();
 }
 
 int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json, const QString &metrics)
@@ -322,9 +325,16 @@ int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json, const QS
         printJson(out, report);
     else
         printLines(out, report);
-    // A metrics file that could not be written must not read as a check that passed.
-    if (!metrics.isEmpty() && writeIfDifferent(metrics, metricsText(report, ranAt)) == Write::Failed) {
-        err << "the metrics file " << metrics << " could not be written\n";
+    // A metrics file that could not be written must not read as a check that
+    // passed. Its folder is often another user's (prometheus owns
+    // /var/lib/prometheus), so no link on its path is followed.
+    if (!metrics.isEmpty() && writeIfDifferent(metrics, metricsText(report, ranAt), Links::Refused) == Write::Failed) {
+        const QString link = linkOnPath(QFileInfo(metrics).absolutePath());
+        if (link.isEmpty())
+            err << "the metrics file " << metrics << " could not be written\n";
+        else
+            err << "the metrics file " << metrics << " was not written: " << link
+                << " is a link, which whoever owns its folder could point anywhere\n";
         return report.exitCode == Success ? NotAll : report.exitCode;
     }
     return report.exitCode;
@@ -385,7 +395,8 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
         return Success;
     }
     if (!parser.positionalArguments().isEmpty())
-        return usageError(err, parser, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        return usageError(err, parser, QStringLiteral("unexpected argument '") + parser.positionalArguments().first()
+                                           + QLatin1Char('\''));
 
     QVector<Verb> verbs;
     for (const auto &[option, verb] : {std::pair{&install, Verb::Install}, std::pair{&check, Verb::Check},

@@ -98,15 +98,22 @@ F next(const char *name)
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+// A path relative to a folder opened in scope is in scope too.
+bool inScope(int dirfd, const char *path)
+{
+    return (dirfd != AT_FDCWD && path && path[0] != '/') ? inScope(dirfd) : inScope(path);
+}
+
 int openCounted(const char *name, int dirfd, const char *path, int flags, mode_t mode)
 {
     const bool writing = flags & (O_WRONLY | O_RDWR | O_CREAT);
-    const bool counted = inScope(path) && writing;
+    const bool inside = inScope(dirfd, path);
+    const bool counted = inside && writing;
     if (counted && failHere())
         return -1;
     const int fd = next<int (*)(int, const char *, int, mode_t)>(name)(dirfd, path, flags, mode);
     if (fd >= 0 && fd < 4096)
-        scoped[fd] = inScope(path);
+        scoped[fd] = inside;
     return counted ? afterCall(fd) : fd;
 }
 
@@ -130,6 +137,15 @@ int open64(const char *path, int flags, ...)
     const mode_t mode = (flags & O_CREAT) ? va_arg(args, mode_t) : 0;
     va_end(args);
     return openCounted("openat64", AT_FDCWD, path, flags, mode);
+}
+
+int openat(int dirfd, const char *path, int flags, ...)
+{
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = (flags & O_CREAT) ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return openCounted("openat", dirfd, path, flags, mode);
 }
 
 #define VYR_FD_CALL(ret, name, params, args)                                                                         \
@@ -185,4 +201,18 @@ VYR_PATH_CALL(symlink, (const char *target, const char *link), link, (target, li
 VYR_PATH_CALL(link, (const char *from, const char *to), to, (from, to))
 VYR_PATH_CALL(unlink, (const char *path), path, (path))
 VYR_PATH_CALL(mkdir, (const char *path, mode_t mode), path, (path, mode))
+
+#define VYR_AT_CALL(name, params, dirfd, path, args)                                                                 \
+    int name params                                                                                                  \
+    {                                                                                                                \
+        const bool counted = inScope(dirfd, path);                                                                   \
+        if (counted && failHere())                                                                                   \
+            return -1;                                                                                               \
+        const int result = next<int(*) params>(#name) args;                                                          \
+        return counted ? afterCall(result) : result;                                                                 \
+    }
+
+VYR_AT_CALL(renameat, (int fromfd, const char *from, int tofd, const char *to), tofd, to, (fromfd, from, tofd, to))
+VYR_AT_CALL(unlinkat, (int dirfd, const char *path, int flags), dirfd, path, (dirfd, path, flags))
+VYR_AT_CALL(mkdirat, (int dirfd, const char *path, mode_t mode), dirfd, path, (dirfd, path, mode))
 }

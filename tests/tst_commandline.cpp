@@ -2,6 +2,7 @@
 // registered at run time: each verb's words, summary and warnings as printed
 // (what the verbs decide is tst_verbreport's), and every usage error.
 #include "commandline.h"
+#include "hostcheck.h"
 #include "storefixture.h"
 #include "storequery.h"
 
@@ -9,7 +10,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QResource>
+#include <QStandardPaths>
 #include <QTextStream>
 #include <QtTest>
 
@@ -48,6 +51,8 @@ private slots:
     void verbs_data();
     void verbs();
     void jsonOnRequest();
+    void metrics_data();
+    void metrics();
     void arguments_data();
     void arguments();
 };
@@ -196,6 +201,74 @@ void TestCommandLine::jsonOnRequest()
     QCOMPARE(last.value("store").toString(), QStringLiteral("CA"));
     QCOMPARE(last.value("result").toString(), QStringLiteral("added"));
     QCOMPARE(last.value("thumbprint").toString().size(), 40);
+
+    // What the check prints is what the fleet's report reads, once an engine stamped it.
+    QVERIFY(QResource::registerResource(testBundle(QStringLiteral("settings_shipped"))));
+    const Run check = run({QStringLiteral("--check"), QStringLiteral("--json")});
+    QVERIFY(QResource::unregisterResource(testBundle(QStringLiteral("settings_shipped"))));
+    QJsonObject stamped = QJsonDocument::fromJson(check.out.toUtf8()).object();
+    stamped.insert("schema", Ps::HostCheck::schema);
+    stamped.insert("host", "web1");
+    stamped.insert("checked_at", "2026-12-08T12:00:00Z");
+    QString why;
+    const std::optional<Ps::HostCheck::Document> read = Ps::HostCheck::fromJson(stamped, &why);
+    QVERIFY2(read, qPrintable(why));
+    QCOMPARE(read->exitCode, std::optional<int>(check.exitCode));
+    QCOMPARE(read->certificates.size(), 9);
+    QCOMPARE(read->certificates.at(0).result, Ps::HostCheck::Result::present);
+    QVERIFY(read->certificates.at(0).notAfter.isValid());
+    QCOMPARE(Ps::HostCheck::toJson(*read), stamped);
+}
+
+void TestCommandLine::metrics_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("folder"); // under the scratch folder; "link/" is a link to "elsewhere/"
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("%1 and %2 in names") << "settings_percent" << "metrics" << 0 << "";
+    QTest::newRow("its folder swapped for a link")
+        << "settings_shipped" << "link/node-exporter" << 1
+        << "the metrics file " VYR_TEST_SCRATCH "/cli-metrics/link/node-exporter/m.prom was not written: " VYR_TEST_SCRATCH
+           "/cli-metrics/link is a link";
+}
+
+// Every line a sample node_exporter takes: one bad line drops the whole
+// file, and with it every alert on this machine.
+void TestCommandLine::metrics()
+{
+    QFETCH(QString, settings);
+    QFETCH(QString, folder);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    const QString scratch = QStringLiteral(VYR_TEST_SCRATCH "/cli-metrics");
+    QDir(scratch).removeRecursively();
+    QVERIFY(QDir().mkpath(scratch + "/elsewhere/node-exporter"));
+    QVERIFY(QFile::link(scratch + "/elsewhere", scratch + "/link"));
+    const QString file = scratch + '/' + folder + "/m.prom";
+    QVERIFY(QResource::registerResource(testBundle(settings)));
+    QCOMPARE(run({QStringLiteral("--install")}).exitCode, 0);
+    const Run result = run({QStringLiteral("--check"), QStringLiteral("--metrics"), file});
+    QVERIFY(QResource::unregisterResource(testBundle(settings)));
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.startsWith(err), qPrintable(result.err));
+    QVERIFY(!QFile::exists(scratch + "/elsewhere/node-exporter/m.prom"));
+    if (exitCode != 0)
+        return;
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(written.readAll());
+    const QRegularExpression sample(QStringLiteral(R"(^[a-z_]+(\{([a-z]+="([^"\\]|\\.)*",?)+\})? -?[0-9]+$)"));
+    for (const QString &line : text.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(line.startsWith('#') || sample.match(line).hasMatch(), qPrintable(line));
+    QVERIFY(text.contains(QStringLiteral("name=\"R%1 x.cer\"")) && text.contains(QStringLiteral("name=\"I%2.crt\"")));
+    if (QStandardPaths::findExecutable("promtool").isEmpty())
+        return;
+    QProcess promtool;
+    promtool.setStandardInputFile(file);
+    promtool.start("promtool", {"check", "metrics"});
+    QVERIFY(promtool.waitForFinished());
+    QVERIFY2(promtool.exitCode() == 0, promtool.readAllStandardOutput() + promtool.readAllStandardError());
 }
 
 void TestCommandLine::arguments_data()
