@@ -47,6 +47,15 @@ QString runExplanation(const QVector<CertificateResult> &results)
     const QStringList uncopied = namesWith(results, {Outcome::CopyFailed});
     if (!uncopied.isEmpty())
         parts << QString::fromUtf8(u8"Nu au putut fi copiate în dosarul temporar: %1.").arg(printable(uncopied));
+    QStringList notLeft;
+    for (const CertificateResult &result : results) {
+        if (!result.copyLeft && !notLeft.contains(result.certificate.name))
+            notLeft << result.certificate.name;
+    }
+    if (!notLeft.isEmpty())
+        parts << QString::fromUtf8(u8"Copiile nu au putut fi lăsate în dosarul temporar, unde un fișier al altui "
+                                   u8"utilizator le poartă numele (neatins); au fost importate dintr-o copie privată: ")
+                     + printable(notLeft) + QLatin1Char('.');
     const QStringList unsafe = namesWith(results, {Outcome::UnsafeName});
     if (!unsafe.isEmpty())
         parts << QString::fromUtf8(u8"Setările numesc fișiere care nu pot fi folosite: %1.")

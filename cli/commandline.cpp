@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -194,6 +195,20 @@ void warnOfRecord(QTextStream &err, const VerbReport &report)
         err << note << '\n';
 }
 
+// The copies someone else's file or folder kept out of the temporary folder.
+void warnOfCopies(QTextStream &err, const QVector<CertificateResult> &results)
+{
+    QStringList names;
+    for (const CertificateResult &result : results) {
+        if (!result.copyLeft)
+            names.append(result.certificate.name);
+    }
+    if (!names.isEmpty())
+        err << "the copies of " << names.join(QStringLiteral(", ")) << " could not be left in " << QDir::tempPath()
+            << ": another user's file or folder has the name there (left as it was); each was imported from a "
+               "private copy\n";
+}
+
 void printLines(QTextStream &out, const VerbReport &report)
 {
     const QVector<CertificateResult> results = report.certificates + report.retired;
@@ -321,6 +336,7 @@ int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json, const QS
     if (verb == Verb::Check)
         warnOfExpiry(err, report.certificates);
     warnOfRecord(err, report);
+    warnOfCopies(err, report.certificates);
     if (json)
         printJson(out, report);
     else

@@ -6,11 +6,13 @@
 #include "settings.h"
 #include "storeimport.h"
 #include "storequery.h"
+#include "tempentry.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringListModel>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -36,26 +38,49 @@ Outcome importOutcome(ImportResult result)
     return Outcome::StoreRefused;
 }
 
+Outcome importFile(const QString &path, const QString &name, StoreList list, InstallObserver &observer)
+{
+    return importOutcome(
+        addCertificateFileToStore(path.toStdWString().c_str(), storeName(list), [&] { observer.importing(name); }));
+}
+
 // The import needs a real file. Only a copy this run made is imported: a file
 // left at the temporary path by someone else would otherwise be installed in
-// its place. Whatever sits there that is not a folder is removed, a link
-// (dangling or not) as a link, never followed.
-Outcome copyAndImport(const QString &name, const QString &tempDir, StoreList list, InstallObserver &observer)
+// its place. Our own earlier copy is removed, a link as a link, never
+// followed. Another user's file, link or folder there is left as it is and
+// decides nothing: the bytes then go through a copy in a folder of this
+// run's own, which only its user can reach, removed after the import.
+CertificateResult copyAndImport(const QString &name, const QString &tempDir, StoreList list, InstallObserver &observer)
 {
+    CertificateResult result{bundledCertificate(list, name), Outcome::NotInBundle};
     const QString sourcePath = QDir(bundleCertDir).filePath(name);
+    if (!QFile::exists(sourcePath))
+        return result;
     const QString tempPath = tempDir + QLatin1Char('/') + name;
-    const QFileInfo entry(tempPath);
-    if (entry.isDir() && !entry.isSymLink())
-        return Outcome::CopyFailed;
-    if (entry.exists() || entry.isSymLink())
-        QFile::remove(tempPath);
-    if (!QFile::copy(sourcePath, tempPath))
-        return QFile::exists(sourcePath) ? Outcome::CopyFailed : Outcome::NotInBundle;
-    // Copies of bundled files come out read-only; Windows would then refuse
-    // the next run's removal, and with it the next run's copy.
-    QFile::setPermissions(tempPath, QFile::permissions(tempPath) | QFileDevice::WriteOwner);
-    return importOutcome(addCertificateFileToStore(tempPath.toStdWString().c_str(), storeName(list),
-                                                   [&] { observer.importing(name); }));
+    if (!someoneElsesEntry(tempPath)) {
+        const QFileInfo entry(tempPath);
+        if (entry.exists() || entry.isSymLink())
+            QFile::remove(tempPath);
+        if (QFile::copy(sourcePath, tempPath)) {
+            // Copies of bundled files come out read-only; Windows would then
+            // refuse the next run's removal, and with it the next run's copy.
+            QFile::setPermissions(tempPath, QFile::permissions(tempPath) | QFileDevice::WriteOwner);
+            result.outcome = importFile(tempPath, name, list, observer);
+            return result;
+        }
+        // Someone's file may have taken the name since; it decides nothing either.
+        if (!someoneElsesEntry(tempPath)) {
+            result.outcome = Outcome::CopyFailed;
+            return result;
+        }
+    }
+    result.copyLeft = false;
+    result.outcome = Outcome::CopyFailed;
+    const QTemporaryDir own(tempDir + QStringLiteral("/vyr-cert-installer-XXXXXX"));
+    const QString privatePath = own.filePath(name);
+    if (own.isValid() && QFile::copy(sourcePath, privatePath))
+        result.outcome = importFile(privatePath, name, list, observer);
+    return result;
 }
 
 const Bundle &compiledIn()
@@ -146,16 +171,16 @@ QVector<CertificateResult> installCertificates(const CertificateLists &lists, In
         int succeeded = 0;
         for (int i = 0; i < names.size(); ++i) {
             const QString &name = names.at(i);
-            Outcome outcome = Outcome::UnsafeName;
+            CertificateResult result{bundledCertificate(list, name), Outcome::UnsafeName};
             if (!usable)
-                outcome = Outcome::NoTemporaryFolder;
+                result.outcome = Outcome::NoTemporaryFolder;
             else if (!ourTurn)
-                outcome = Outcome::Busy;
+                result.outcome = Outcome::Busy;
             else if (isBareFileName(name))
-                outcome = copyAndImport(name, tempDir, list, observer);
-            if (outcome == Outcome::Added)
+                result = copyAndImport(name, tempDir, list, observer);
+            if (result.outcome == Outcome::Added)
                 ++succeeded;
-            results.append({bundledCertificate(list, name), outcome});
+            results.append(result);
             observer.progressed(list, i + 1, names.size(), succeeded);
         }
     }

@@ -42,6 +42,10 @@ struct CertificateResult
 {
     BundledCertificate certificate;
     Outcome outcome;
+    // Install: the copy was left in the temporary folder. False when
+    // something of another user's was in the way there: the import then took
+    // the bundle's bytes through a private copy, since removed.
+    bool copyLeft = true;
 };
 
 // The two lists in installation order.
@@ -73,7 +77,8 @@ bool isFailure(Outcome outcome);
 
 // Roots into "ROOT", then intermediates into "CA": each copied out of the
 // bundle into the temporary folder and imported from there, where runs share
-// the copies' names. Without ourTurn (another run holds the machine's lock)
+// the copies' names (through a private copy where another user's file or
+// folder has the name). Without ourTurn (another run holds the machine's lock)
 // each is Busy, its turn still shown.
 QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer, bool ourTurn);
 // Read-only lookups by thumbprint; changes nothing.

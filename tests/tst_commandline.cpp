@@ -16,6 +16,8 @@
 #include <QTextStream>
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace StoreFixture;
 
 namespace {
@@ -51,6 +53,7 @@ private slots:
     void verbs_data();
     void verbs();
     void jsonOnRequest();
+    void othersInTheWay();
     void metrics_data();
     void metrics();
     void arguments_data();
@@ -218,6 +221,43 @@ void TestCommandLine::jsonOnRequest()
     QCOMPARE(read->certificates.at(0).result, Ps::HostCheck::Result::present);
     QVERIFY(read->certificates.at(0).notAfter.isValid());
     QCOMPARE(Ps::HostCheck::toJson(*read), stamped);
+}
+
+// Another user's folder and file under two copies' names in the temporary
+// folder decide nothing: every certificate is added from the bundle's own
+// bytes, theirs are left as they were, and the copies not left are said once.
+void TestCommandLine::othersInTheWay()
+{
+    const QString temp = QStringLiteral(VYR_TEST_SCRATCH "/tmp/cli");
+    const QString folder = temp + "/Vyr_Root_CA_1.cer", file = temp + "/Vyr_Int_1.crt";
+    for (const QString &path : {folder, file}) {
+        QFile::remove(path);
+        QDir(path).removeRecursively();
+    }
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::copy(testData("other.der"), file));
+    const bool root = geteuid() == 0;
+    if (root) // nobody's, as any user may leave one in a sticky /tmp
+        QCOMPARE(lchown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+    QVERIFY(QResource::registerResource(testBundle(QStringLiteral("settings_shipped"))));
+    const Run result = run({QStringLiteral("--install")});
+    QVERIFY(QResource::unregisterResource(testBundle(QStringLiteral("settings_shipped"))));
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.out.endsWith("9 of 9 certificates in their stores\n"), qPrintable(result.out));
+    QVERIFY2(result.err.startsWith(root ? "the copies of Vyr_Root_CA_1.cer, Vyr_Int_1.crt could not be left in "
+                                        : "the copies of Vyr_Root_CA_1.cer could not be left in "),
+             qPrintable(result.err));
+    QCOMPARE(result.out.count(" added\n"), 9);
+    QCOMPARE(thumbprintOf("other").size(), 40);
+    QVERIFY(!QFile::exists(storeFolder("CA") + '/' + thumbprintOf("other") + ".crt"));
+    QVERIFY(!QFile::exists(storeFolder("ROOT") + '/' + thumbprintOf("other") + ".crt"));
+    QVERIFY(QFileInfo(folder).isDir());
+    QFile left(file), theirs(testData("other.der"));
+    QVERIFY(left.open(QIODevice::ReadOnly) && theirs.open(QIODevice::ReadOnly));
+    QCOMPARE(left.readAll(), theirs.readAll());
+    QVERIFY(QDir(temp).entryList({"vyr-cert-installer-*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+    QDir(folder).removeRecursively();
+    QFile::remove(file);
 }
 
 void TestCommandLine::metrics_data()
