@@ -243,8 +243,16 @@ BundleCheck Checker::run()
     // Read as the program reads it: up to the first zero byte.
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray(settings.readAll().constData()), &parseError);
+    const QString wanted = QStringLiteral("; it must be an object with ") + BundleRules::rootList + QStringLiteral(" and ")
+                           + BundleRules::intermediateList;
+    if (parseError.error != QJsonParseError::NoError) {
+        error(settingsFile, QStringLiteral("not JSON: ") + parseError.errorString() + QStringLiteral(" at byte ")
+                                + QString::number(parseError.offset) + wanted);
+        return result;
+    }
     if (!document.isObject()) {
-        error(settingsFile, QStringLiteral("not a JSON object: %1").arg(parseError.errorString()));
+        error(settingsFile, QStringLiteral("the settings file is a JSON ")
+                                + (document.isArray() ? QStringLiteral("array") : QStringLiteral("value")) + wanted);
         return result;
     }
     readList(document.object().value(BundleRules::rootList), StoreList::Root);

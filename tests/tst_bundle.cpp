@@ -217,7 +217,7 @@ void TestBundle::icon()
 void TestBundle::check_data()
 {
     QTest::addColumn<QStringList>("files"); // "<name in Cert/>=<test certificate>"
-    QTest::addColumn<QStringList>("roots");
+    QTest::addColumn<QStringList>("roots"); // or {"=<the settings file's whole text>"}
     QTest::addColumn<QStringList>("intermediates");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("line"); // a part of the expected line; empty: no output at all
@@ -265,6 +265,9 @@ void TestBundle::check_data()
                                                  << QStringLiteral("Cert/Int.crt: warning: its issuer is not in the bundle");
     QTest::newRow("unlisted: a warning") << with(QStringLiteral("Spare.cer=other.der")) << root << intermediate << 0
                                          << QStringLiteral("Cert/Spare.cer: warning: no list names it");
+    QTest::newRow("settings a JSON array") << chain << QStringList{QStringLiteral("=[\"Root.cer\"]")} << QStringList() << 1
+                                           << QStringLiteral("Json/Settings.json: error: the settings file is a JSON "
+                                                             "array; it must be an object with rootCerts and interimCerts");
 }
 
 void TestBundle::check()
@@ -283,9 +286,12 @@ void TestBundle::check()
     }
     QFile settings(bundle.filePath(QStringLiteral("Json/Settings.json")));
     QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write(QJsonDocument(QJsonObject{{QStringLiteral("rootCerts"), QJsonArray::fromStringList(roots)},
-                                             {QStringLiteral("interimCerts"), QJsonArray::fromStringList(intermediates)}})
-                       .toJson());
+    if (roots.value(0).startsWith(QLatin1Char('=')))
+        settings.write(roots.first().mid(1).toUtf8());
+    else
+        settings.write(QJsonDocument(QJsonObject{{QStringLiteral("rootCerts"), QJsonArray::fromStringList(roots)},
+                                                 {QStringLiteral("interimCerts"), QJsonArray::fromStringList(intermediates)}})
+                           .toJson());
     settings.close();
 
     QProcess tool;
