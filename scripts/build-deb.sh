@@ -19,7 +19,14 @@ cd "$(dirname "$0")/.."
 vyr_install_missing deb
 out=$PWD/build-deb
 rm -rf "$out" && mkdir -p "$out/src"
-git ls-files -co --exclude-standard -z | grep -zv '^build' | xargs -0 tar -cf - | tar -xf - -C "$out/src"
+# A clone copies what git knows; an unpacked release tree (no .git) copies
+# everything but the build folders.
+if git rev-parse --is-inside-work-tree > /dev/null 2>&1; then
+    git ls-files -co --exclude-standard -z | grep -zv '^build' | xargs -0 tar -cf - | tar -xf - -C "$out/src"
+else
+    tar --exclude='./build*' -cf - . | tar -xf - -C "$out/src"
+fi
+[ -f "$out/src/debian/control" ] || { echo "$0: no source tree to build from in $PWD" >&2; exit 1; }
 changelog=$out/src/debian/changelog
 # The changelog's last entry is the tree's version; another one gets an entry of its own.
 if [ "$version" != "$(dpkg-parsechangelog -l "$changelog" -S Version)" ]; then

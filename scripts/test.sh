@@ -25,6 +25,11 @@ tests/e2e/system-trust.sh . build-trust /tmp/vyr-cert-installer-tests || { statu
 
 echo "== the Debian packages: built and linted, played onto a fresh Debian host, the menu entry and its polkit action"
 debs=$(scripts/build-deb.sh)
+# The same from the tree as a release tarball has it, without .git.
+tarball=/tmp/vyr-cert-installer-tests/tarball-tree
+rm -rf "$tarball" && mkdir -p "$tarball" && git archive HEAD | tar -x -C "$tarball"
+[ "$(cd "$tarball" && scripts/build-deb.sh | xargs -n1 basename)" = "$(xargs -n1 basename <<< "$debs")" ] \
+    || { echo "FAIL: the packages could not be built from a tree without .git" >&2; exit 1; }
 tests/e2e/debian-host.sh play "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")"
 tests/e2e/desktop-entry.sh "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
 

@@ -136,6 +136,10 @@ full-disk)
             mount -t tmpfs -o "$1" vyr-full "$2" || exit 99
             "$3" --install > "$4/verb.out" 2>&1
             echo $? > "$4/verb.code"
+            # What the trust package makes of a full store: the script fails.
+            VYR_CLI="$3" VYR_TRUST_STATE="$4/trust-state" sh -c ". \"\$0\"; vyr_verb --install" "$5" \
+                > "$4/verb-sh.out" 2>&1
+            echo $? > "$4/verb-sh.code"
             ls -lR "$2" > "$4/verb.stores"
             grep -c " added$" "$4/verb.out" > "$4/verb.added"
             find "$2/ROOT" "$2/CA" -maxdepth 1 -name "*.crt" 2>/dev/null | wc -l > "$4/verb.files"
@@ -145,13 +149,15 @@ full-disk)
                     || echo "$f" >> "$4/verb.unlinked"
             done
             [ -z "$(find "$2" -name ".*" -type f)" ] || echo leftover >> "$4/verb.unlinked"
-        ' - "$limit" "$stores" "$app" "$scratch"; echo $?)
+        ' - "$limit" "$stores" "$app" "$scratch" "$(cd "$(dirname "$0")/../../debian/trust" && pwd)/verb.sh"; echo $?)
         [ "$code" = 0 ] || fail "the private tmpfs could not be mounted ($limit)"
         added=$(cat "$scratch/verb.added") files=$(cat "$scratch/verb.files")
         [ "$(cat "$scratch/verb.code")" = 1 ] || fail "$limit: --install exited $(cat "$scratch/verb.code")"
         [ "$added" = "$files" ] || fail "$limit: $added reported added, $files held: $(cat "$scratch/verb.out" "$scratch/verb.stores")"
         [ "$added" -gt 0 ] && [ "$added" -lt 9 ] || fail "$limit: $added added; the disk was not filled mid-run"
         [ ! -e "$scratch/verb.unlinked" ] || fail "$limit: $(cat "$scratch/verb.unlinked")"
+        [ "$(cat "$scratch/verb-sh.code")" = 1 ] && grep -q "^vyr-ca-trust: error: the certificate stores could not be written" \
+            "$scratch/verb-sh.out" || fail "$limit: the trust package's script: $(cat "$scratch/verb-sh.out")"
         echo "$limit: $added of 9 added and held"
     done
     ;;
