@@ -41,6 +41,11 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$url" ] && [ -n "$out" ] || usage
 [ -z "$debs" ] || [ -z "$bundle" ] || usage
+# The URL goes into every machine's sources: one that apt cannot parse stops
+# every apt command there, the one that would remove it included, and a line
+# break would add fields of its own (Trusted: yes).
+[[ $url =~ ^https?://[^[:space:][:cntrl:]/]+(/[^[:space:][:cntrl:]]*)?$ ]] \
+    || { echo "$0: --url must be an http:// or https:// URL without spaces or control characters, not '$url'" >&2; exit 2; }
 vyr_release_version
 # Machines trust only the key they were given: a release signed by another
 # one would stop every machine's updates.
@@ -49,6 +54,24 @@ signed_with=$(sed -n 's/^SignWith: //p' "$out/conf/distributions" 2> /dev/null |
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 vyr_install_missing repo
+
+# What this folder published: a release is never older than it, and the
+# same version keeps its URL.
+published() {
+    reprepro --basedir "$out" --list-format '${version}\n' listfilter "$codename" "Package (== $1)" 2> /dev/null || true
+}
+if [ -d "$out/db" ]; then
+    earlier=$(published vyr-ca-trust)
+    if [ -n "$earlier" ] && dpkg --compare-versions "$version" lt "$earlier"; then
+        echo "$0: $out publishes $earlier; $version is older: give a later version" >&2
+        exit 2
+    fi
+    earlier_url=$(dpkg-deb -f "$out/vyr-archive-keyring.deb" Description 2> /dev/null | sed -n 's/^ The repository: //p')
+    if [ -n "$earlier" ] && [ "$version" = "$earlier" ] && [ -n "$earlier_url" ] && [ "$earlier_url" != "$url" ]; then
+        echo "$0: $out publishes $version for $earlier_url; a new URL needs a new version" >&2
+        exit 2
+    fi
+fi
 
 if [ -z "$debs" ]; then
     scripts/build-deb.sh "${options[@]}" > /dev/null

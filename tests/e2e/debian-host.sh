@@ -141,6 +141,18 @@ repository_case() {
     done
     http=$((20000 + RANDOM % 20000)) tls=$((40000 + RANDOM % 20000))
     "$source/scripts/build-apt-repo.sh" --debs "$work/debs1" --url "http://127.0.0.1:$http" --out "$work/www" 2> /dev/null
+    # A URL apt cannot take, or one that adds a field, is refused before anything is written.
+    for bad in "http://127.0.0.1:$http/my repo" "$(printf 'http://127.0.0.1:%s\nTrusted: yes' "$http")"; do
+        status=0
+        "$source/scripts/build-apt-repo.sh" --debs "$work/debs1" --url "$bad" --out "$work/bad" > /dev/null 2>&1 || status=$?
+        [ "$status" = 2 ] && [ ! -e "$work/bad" ] || fail "the URL '$bad' was taken (exit $status)"
+    done
+    # The source the keyring package ships, as apt parses it.
+    dpkg-deb -x "$work/www/vyr-archive-keyring.deb" "$work/keyring-tree"
+    mkdir -p "$work/apt-check/lists/partial"
+    apt-get -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/keyring-tree/etc/apt/sources.list.d" \
+        -o Dir::State::Lists="$work/apt-check/lists" -o Debug::NoLocking=1 indextargets > "$work/apt-check/out" 2>&1 \
+        || fail "apt cannot read the keyring package's source: $(cat "$work/apt-check/out")"
     # A repository signed by another key, and a firefox-esr package of nothing but its folder.
     "$source/scripts/build-apt-repo.sh" --debs "$work/debs2" --url "http://127.0.0.1:$http" --out "$work/other" 2> /dev/null
     mkdir -p "$work/firefox/DEBIAN" "$work/firefox/usr/lib/firefox-esr"
@@ -204,6 +216,16 @@ print(sum(e[\"added\"] for e in r), \" \".join(sorted(e[\"sha1\"] for e in r)))"
 
         "$VYR_SOURCE/scripts/build-apt-repo.sh" --debs "$VYR_WORK/debs2" --key "$VYR_WORK/www-signing-key.asc" \
             --url "http://127.0.0.1:$VYR_HTTP" --out "$VYR_WORK/www" > /dev/null 2>&1
+        # An older release over it, or the same one under another URL, is refused and changes nothing.
+        cp "$VYR_WORK/www/dists/stable/InRelease" "$VYR_WORK/InRelease.before"
+        for refused in "debs1 http://127.0.0.1:$VYR_HTTP 1.2.0" "debs2 http://127.0.0.1:1/moved URL"; do
+            set -- $refused
+            status=0
+            "$VYR_SOURCE/scripts/build-apt-repo.sh" --debs "$VYR_WORK/$1" --key "$VYR_WORK/www-signing-key.asc" \
+                --url "$2" --out "$VYR_WORK/www" > "$out" 2>&1 || status=$?
+            [ "$status" = 2 ] && grep -q "$3" "$out" || fail "build-apt-repo.sh took $refused (exit $status): $(cat "$out")"
+        done
+        cmp -s "$VYR_WORK/InRelease.before" "$VYR_WORK/www/dists/stable/InRelease" || fail "a refused release changed InRelease"
         # Refused: a tampered InRelease, then the repository signed by another key.
         release=$VYR_WORK/www/dists/stable/InRelease
         cp "$release" "$VYR_WORK/InRelease.good"
