@@ -47,6 +47,14 @@ done
 [[ $url =~ ^https?://[^[:space:][:cntrl:]/]+(/[^[:space:][:cntrl:]]*)?$ ]] \
     || { echo "$0: --url must be an http:// or https:// URL without spaces or control characters, not '$url'" >&2; exit 2; }
 vyr_release_version
+# The secret key is imported into a folder beside the repository, never a
+# shared temporary one; a run killed outright leaves it there, with its
+# agent, and the next run takes both away first.
+work=$(dirname "$out")/.$(basename "$out").work
+forget_key() { gpgconf --homedir "$work/gnupg" --kill all 2> /dev/null || true; rm -rf "$work"; }
+forget_key
+trap forget_key EXIT
+(umask 077 && mkdir -p "$work")
 # Machines trust only the key they were given: a release signed by another
 # one would stop every machine's updates.
 signed_with=$(sed -n 's/^SignWith: //p' "$out/conf/distributions" 2> /dev/null || true)
@@ -55,6 +63,24 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 vyr_install_missing repo
 
+if [ -z "$debs" ]; then
+    scripts/build-deb.sh "${options[@]}" > /dev/null
+    debs=$PWD/build-deb
+fi
+packages=()
+for deb in "$debs"/*.deb; do
+    case $deb in *-dbgsym_*) continue ;; esac
+    packages+=("$deb")
+done
+[ "${#packages[@]}" -gt 0 ] && [ -e "${packages[0]}" ] || { echo "$0: no packages in $debs" >&2; exit 1; }
+# Each package read whole before anything is published: reprepro reads a
+# package's control part only, and would publish one cut short.
+for deb in "${packages[@]}"; do
+    dpkg-deb --fsys-tarfile "$deb" > /dev/null 2>&1 && dpkg-deb -f "$deb" Package > /dev/null 2>&1 \
+        || { echo "$0: $deb is not a whole package" >&2; exit 1; }
+done
+# The packages' own version, which --debs may bring.
+version=$(dpkg-deb -f "${packages[0]}" Version)
 # What this folder published: a release is never older than it, and the
 # same version keeps its URL.
 published() {
@@ -73,22 +99,8 @@ if [ -d "$out/db" ]; then
     fi
 fi
 
-if [ -z "$debs" ]; then
-    scripts/build-deb.sh "${options[@]}" > /dev/null
-    debs=$PWD/build-deb
-fi
-packages=()
-for deb in "$debs"/*.deb; do
-    case $deb in *-dbgsym_*) continue ;; esac
-    packages+=("$deb")
-done
-[ "${#packages[@]}" -gt 0 ] || { echo "$0: no packages in $debs" >&2; exit 1; }
-# The packages' own version, which --debs may bring.
-version=$(dpkg-deb -f "${packages[0]}" Version)
 arch=$(dpkg --print-architecture)
 
-work=$(mktemp -d)
-trap 'gpgconf --homedir "$work/gnupg" --kill all 2> /dev/null || true; rm -rf "$work"' EXIT
 export GNUPGHOME=$work/gnupg
 mkdir -m 0700 "$GNUPGHOME"
 if [ -n "$key" ]; then
@@ -170,7 +182,9 @@ if [ -n "$(reprepro --basedir "$out" listfilter "$codename" \
                   "Package (== vyr-archive-keyring)")
 fi
 for deb in "${packages[@]}" "$keyring_deb"; do
-    reprepro --silent --basedir "$out" includedeb "$codename" "$deb"
+    # Nothing is exported until every package is in: a run killed between
+    # two leaves the published indexes as they were.
+    reprepro --silent --export=never --basedir "$out" includedeb "$codename" "$deb"
 done
 reprepro --silent --basedir "$out" export "$codename"
 cp "$keyring_deb" "$out/vyr-archive-keyring.deb"

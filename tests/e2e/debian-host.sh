@@ -147,6 +147,30 @@ repository_case() {
         "$source/scripts/build-apt-repo.sh" --debs "$work/debs1" --url "$bad" --out "$work/bad" > /dev/null 2>&1 || status=$?
         [ "$status" = 2 ] && [ ! -e "$work/bad" ] || fail "the URL '$bad' was taken (exit $status)"
     done
+    # Killed between two includes, or given a package cut short: the published
+    # indexes and the keyring stay byte for byte, and the run fails.
+    published=(dists/stable/InRelease dists/stable/main/binary-amd64/Packages vyr-archive-keyring.deb)
+    for file in "${published[@]}"; do mkdir -p "$work/before/$(dirname "$file")" && cp "$work/www/$file" "$work/before/$file"; done
+    mkdir -p "$work/killbin" "$work/debs-cut" && cp "$work"/debs2/*.deb "$work/debs-cut/"
+    last=$(ls "$work"/debs-cut/*.deb | tail -n 1) && truncate -s $(( $(stat -c %s "$last") / 2 )) "$last"
+    printf '#!/bin/sh\n/usr/bin/reprepro "$@" || exit $?\ncase "$*" in *includedeb*) kill -9 $PPID ;; esac\n' \
+        > "$work/killbin/reprepro" && chmod 0755 "$work/killbin/reprepro"
+    for broken in killed cut; do
+        status=0
+        if [ "$broken" = killed ]; then
+            PATH=$work/killbin:$PATH "$source/scripts/build-apt-repo.sh" --debs "$work/debs2" --key "$work/www-signing-key.asc" \
+                --url "http://127.0.0.1:$http" --out "$work/www" > /dev/null 2>&1 || status=$?
+        else
+            "$source/scripts/build-apt-repo.sh" --debs "$work/debs-cut" --key "$work/www-signing-key.asc" \
+                --url "http://127.0.0.1:$http" --out "$work/www" > /dev/null 2>&1 || status=$?
+        fi
+        [ "$status" != 0 ] || fail "the $broken run exited 0"
+        for file in "${published[@]}"; do
+            cmp -s "$work/before/$file" "$work/www/$file" || fail "the $broken run changed $file"
+        done
+    done
+    # The killed run's key and agent went with the next run.
+    [ ! -e "$work/.www.work" ] || fail "the key folder of a killed run is still there: $(ls -A "$work/.www.work")"
     # The source the keyring package ships, as apt parses it.
     dpkg-deb -x "$work/www/vyr-archive-keyring.deb" "$work/keyring-tree"
     mkdir -p "$work/apt-check/lists/partial"
