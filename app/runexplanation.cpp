@@ -106,7 +106,7 @@ QString trustKindMessage(const TrustOutcome &outcome)
     case TrustOutcome::RefreshFailed:
         break;
     }
-    return notUpdated + QString::fromUtf8(u8"/%1 a ieșit cu codul %2.").arg(outcome.tool).arg(outcome.exitCode);
+    return notUpdated + QString::fromUtf8(u8"/%1 a ieșit cu codul %2.").arg(outcome.tool, QString::number(outcome.exitCode));
 }
 
 } // namespace

@@ -94,12 +94,12 @@ public:
         const int held = keystoreCount(keystore, plan.roots);
         const int retiredHeld = retiredCount(keystore, plan.retired);
         if (retiredHeld > 0)
-            outcome.unreached.append({id, QStringLiteral("/%1 still holds %2 retired roots").arg(file).arg(retiredHeld)});
+            outcome.unreached.append({id, QStringLiteral("/%1 still holds %2 retired roots").arg(file, QString::number(retiredHeld))});
         if (held == wanted)
             return;
         outcome.unreached.append(
-            {id, plan.removal ? QStringLiteral("/%1 still holds %2 of the roots").arg(file).arg(held)
-                              : QStringLiteral("/%1 lacks %2 of the roots (is dpkg busy?)").arg(file).arg(wanted - held)});
+            {id, plan.removal ? QStringLiteral("/%1 still holds %2 of the roots").arg(file, QString::number(held))
+                              : QStringLiteral("/%1 lacks %2 of the roots (is dpkg busy?)").arg(file, QString::number(wanted - held))});
     }
 
 private:
