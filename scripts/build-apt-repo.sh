@@ -182,11 +182,13 @@ if [ -n "$(reprepro --basedir "$out" listfilter "$codename" \
                   "Package (== vyr-archive-keyring)")
 fi
 for deb in "${packages[@]}" "$keyring_deb"; do
-    # Nothing is exported until every package is in: a run killed between
-    # two leaves the published indexes as they were.
-    reprepro --silent --export=never --basedir "$out" includedeb "$codename" "$deb"
+    # Nothing is exported until every package is in, and no published file
+    # leaves the pool before then: a run killed between two leaves the
+    # published repository as it was.
+    reprepro --silent --export=never --keepunreferencedfiles --basedir "$out" includedeb "$codename" "$deb"
 done
 reprepro --silent --basedir "$out" export "$codename"
+reprepro --silent --basedir "$out" deleteunreferenced
 cp "$keyring_deb" "$out/vyr-archive-keyring.deb"
 cp "$stage/usr/share/keyrings/vyr-archive-keyring.gpg" "$out/vyr-archive-keyring.gpg"
 echo "$out: $origin, $suite, $version, signed by $fingerprint"

@@ -168,6 +168,9 @@ repository_case() {
         for file in "${published[@]}"; do
             cmp -s "$work/before/$file" "$work/www/$file" || fail "the $broken run changed $file"
         done
+        while read -r _ file; do
+            [ -e "$work/www/$file" ] || fail "the $broken run took $file, still published, out of the pool"
+        done < <(grep '^Filename: ' "$work/www/dists/stable/main/binary-amd64/Packages")
     done
     # The killed run's key and agent went with the next run.
     [ ! -e "$work/.www.work" ] || fail "the key folder of a killed run is still there: $(ls -A "$work/.www.work")"
