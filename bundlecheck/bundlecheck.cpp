@@ -170,7 +170,7 @@ void Checker::checkValidity(const Listed &listed)
     } else if (*until < now) {
         error(listed.file, QStringLiteral("expired on %1").arg(dateOf(*until)));
     } else if (*until - now < warnDays * day) {
-        warning(listed.file, QStringLiteral("expires on %1: %2 days left").arg(dateOf(*until)).arg((*until - now) / day));
+        warning(listed.file, QStringLiteral("expires on %1: %2 days left").arg(dateOf(*until), QString::number((*until - now) / day)));
     }
 }
 

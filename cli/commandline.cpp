@@ -115,9 +115,8 @@ QString summary(const VerbReport &report)
     const auto held = std::count_if(results.cbegin(), results.cend(),
                                     [&report](const CertificateResult &result) { return report.inStore(result); });
     return QStringLiteral("%1 of %2 certificates %3 their stores")
-        .arg(held)
-        .arg(results.size())
-        .arg(report.verb == Verb::Remove ? QStringLiteral("left in") : QStringLiteral("in"));
+        .arg(QString::number(held), QString::number(results.size()),
+             report.verb == Verb::Remove ? QStringLiteral("left in") : QStringLiteral("in"));
 }
 
 QString trustText(const TrustOutcome &outcome)
