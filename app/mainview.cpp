@@ -5,7 +5,7 @@
 #include "runexplanation.h"
 #include "settings.h"
 #include "storeimport.h"
-#include "verbreport.h"
+#include "verbs.h"
 
 #include <QDir>
 #include <QElapsedTimer>

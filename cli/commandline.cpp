@@ -6,7 +6,7 @@
 #include "installrun.h"
 #include "record.h"
 #include "systemtrust.h"
-#include "verbreport.h"
+#include "verbs.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -23,6 +23,20 @@
 #include <optional>
 
 namespace Ps {
+
+int exitCodeOf(VerbReport::Ending ending)
+{
+    switch (ending) {
+    case VerbReport::Ending::AsWanted:
+        return Success;
+    case VerbReport::Ending::NoRights:
+        return NoRights;
+    case VerbReport::Ending::NotAll:
+        break;
+    }
+    return NotAll;
+}
+
 namespace {
 
 QString verbName(Verb verb)
@@ -36,75 +50,6 @@ QString verbName(Verb verb)
         break;
     }
     return QStringLiteral("remove");
-}
-
-QString reason(Outcome outcome, Verb verb)
-{
-    switch (outcome) {
-    case Outcome::UnsafeName:
-        return QStringLiteral("the name is not a bare file name");
-    case Outcome::NoTemporaryFolder:
-        return QStringLiteral("the temporary folder does not exist or is no folder");
-    case Outcome::Busy:
-        return QStringLiteral("another run on this machine did not finish in time");
-    case Outcome::NotInBundle:
-        return QStringLiteral("no such file in the bundle");
-    case Outcome::CopyFailed:
-        return QStringLiteral("could not be copied to the temporary folder");
-    case Outcome::NotACertificate:
-        return QStringLiteral("not a certificate");
-    case Outcome::StoreUnavailable:
-        return verb == Verb::Check ? QStringLiteral("the store could not be opened")
-                                   : QStringLiteral("the store could not be opened for writing");
-    case Outcome::StoreRefused:
-        return QStringLiteral("the store refused it");
-    case Outcome::RecordUnavailable:
-        return QStringLiteral("the record of what this program added could not be read or written");
-    case Outcome::Added:
-    case Outcome::Present:
-    case Outcome::Missing:
-    case Outcome::Removed:
-    case Outcome::Absent:
-    case Outcome::Withdrawn:
-    case Outcome::Retired:
-    case Outcome::Kept:
-        break;
-    }
-    return QString();
-}
-
-QString resultWord(Outcome outcome)
-{
-    namespace Result = HostCheck::Result;
-    switch (outcome) {
-    case Outcome::Added:
-        return Result::added;
-    case Outcome::Present:
-        return Result::present;
-    case Outcome::Missing:
-        return Result::missing;
-    case Outcome::Removed:
-        return Result::removed;
-    case Outcome::Absent:
-        return Result::absent;
-    case Outcome::Withdrawn:
-        return Result::withdrawn;
-    case Outcome::Retired:
-        return Result::retired;
-    case Outcome::Kept:
-        return Result::kept;
-    case Outcome::UnsafeName:
-    case Outcome::NoTemporaryFolder:
-    case Outcome::Busy:
-    case Outcome::NotInBundle:
-    case Outcome::CopyFailed:
-    case Outcome::NotACertificate:
-    case Outcome::StoreUnavailable:
-    case Outcome::StoreRefused:
-    case Outcome::RecordUnavailable:
-        break;
-    }
-    return Result::failed;
 }
 
 QString summary(const VerbReport &report)
@@ -215,7 +160,7 @@ void printLines(QTextStream &out, const VerbReport &report)
     const std::optional<TrustOutcome> &trusted = report.trust;
     QString text;
     for (const CertificateResult &result : results) {
-        const QString why = reason(result.outcome, verb);
+        const QString why = failureReason(result.outcome, verb);
         const BundledCertificate &certificate = result.certificate;
         text += storeLabel(certificate.list) + QLatin1Char(' ') + certificate.name + QLatin1Char(' ')
                 + (certificate.sha1.isEmpty() ? QStringLiteral("-") : certificate.sha1) + QLatin1Char(' ')
@@ -245,9 +190,7 @@ void printJson(QTextStream &out, const VerbReport &report)
     for (const CertificateResult &result : report.certificates + report.retired) {
         const BundledCertificate &certificate = result.certificate;
         HostCheck::Certificate entry{storeLabel(certificate.list), certificate.name, certificate.sha1,
-                                     resultWord(result.outcome), QString(), QDateTime(), 0};
-        if (isFailure(result.outcome))
-            entry.reason = reason(result.outcome, verb);
+                                     resultWord(result.outcome), failureReason(result.outcome, verb), QDateTime(), 0};
         // What a check looks at: the other verbs change the stores, not the dates.
         if (verb == Verb::Check && certificate.notAfter.isValid()) {
             entry.notAfter = certificate.notAfter;
@@ -257,7 +200,7 @@ void printJson(QTextStream &out, const VerbReport &report)
     }
     document.verb = verbName(verb);
     document.summary = summary(report);
-    document.exitCode = report.exitCode;
+    document.exitCode = exitCodeOf(report.ending);
     document.record = recordNote(report);
     if (report.trust) {
         document.systemTrust = trustText(*report.trust);
@@ -311,7 +254,7 @@ QByteArray metricsText(const VerbReport &report, const QDateTime &ranAt)
                              "# TYPE vyr_check_success gauge\nvyr_check_success %1\n"
                              "# HELP vyr_check_timestamp_seconds When the check ran, as a Unix time.\n"
                              "# TYPE vyr_check_timestamp_seconds gauge\nvyr_check_timestamp_seconds %2\n")
-                  .arg(QString::number(report.exitCode == Success ? 1 : 0), QString::number(ranAt.toSecsSinceEpoch())))
+                  .arg(QString::number(report.ending == VerbReport::Ending::AsWanted ? 1 : 0), QString::number(ranAt.toSecsSinceEpoch())))
         .toUtf8();
 }
 
@@ -350,9 +293,9 @@ int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json, const QS
         else
             err << "the metrics file " << metrics << " was not written: " << link
                 << " is a link, which whoever owns its folder could point anywhere\n";
-        return report.exitCode == Success ? NotAll : report.exitCode;
+        return report.ending == VerbReport::Ending::AsWanted ? NotAll : exitCodeOf(report.ending);
     }
-    return report.exitCode;
+    return exitCodeOf(report.ending);
 }
 
 int usageError(QTextStream &err, const QCommandLineParser &parser, const QString &why)

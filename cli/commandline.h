@@ -1,11 +1,17 @@
 #ifndef PS_COMMANDLINE_H
 #define PS_COMMANDLINE_H
 
+#include "verbreport.h"
+
 #include <QStringList>
 
 class QTextStream;
 
 namespace Ps {
+
+// What a verb's exit code means.
+enum ExitCode { Success = 0, NotAll = 1, Usage = 2, NoRights = 3 };
+int exitCodeOf(VerbReport::Ending ending);
 
 // Which program runs the verbs: the window program opens its window when it is
 // given no option; the command-line program (what servers install, Qt Core

@@ -130,32 +130,6 @@ CertificateLists CertificateLists::fromBundle()
     return {settings.rootCertsModel->stringList(), settings.interimCertsModel->stringList()};
 }
 
-bool isFailure(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Added:
-    case Outcome::Present:
-    case Outcome::Missing:
-    case Outcome::Removed:
-    case Outcome::Absent:
-    case Outcome::Withdrawn:
-    case Outcome::Retired:
-    case Outcome::Kept:
-        return false;
-    case Outcome::UnsafeName:
-    case Outcome::NoTemporaryFolder:
-    case Outcome::Busy:
-    case Outcome::NotInBundle:
-    case Outcome::CopyFailed:
-    case Outcome::NotACertificate:
-    case Outcome::StoreUnavailable:
-    case Outcome::StoreRefused:
-    case Outcome::RecordUnavailable:
-        break;
-    }
-    return true;
-}
-
 QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer, bool ourTurn)
 {
     QVector<CertificateResult> results;

@@ -2,6 +2,7 @@
 #define PS_INSTALLRUN_H
 
 #include "bundledcertificate.h"
+#include "outcome.h"
 #include "record.h"
 #include "systemtrust.h"
 
@@ -13,28 +14,6 @@
 #include <optional>
 
 namespace Ps {
-
-// What became of one certificate. The first eight are the answers a verb
-// wants; the rest say why it did not get one.
-enum class Outcome {
-    Added,
-    Present,
-    Missing,
-    Removed,
-    Absent,
-    Withdrawn, // retired from the bundle, ours, and taken out of its store
-    Retired,   // retired from the bundle, ours, and still in its store
-    Kept,      // bundled but not ours to remove: it was there before
-    UnsafeName,        // not a bare file name, so never used as a path
-    NoTemporaryFolder, // the temporary folder does not exist or is no folder
-    Busy,              // another run on this machine held its lock past the wait
-    NotInBundle,       // no such file among the bundled certificates
-    CopyFailed,        // the copy out of the bundle could not be made
-    NotACertificate,
-    StoreUnavailable,  // the store could not be opened (for writing, to add or delete)
-    StoreRefused,
-    RecordUnavailable, // the record of what this program added could not be read or written
-};
 
 // A certificate with what a verb did to it: a bundled one (its SHA-1 empty
 // when it could not be read) or a retired one of the record.
@@ -72,8 +51,6 @@ public:
         Q_UNUSED(list) Q_UNUSED(entry) Q_UNUSED(total) Q_UNUSED(succeeded)
     }
 };
-
-bool isFailure(Outcome outcome);
 
 // Roots into "ROOT", then intermediates into "CA": each copied out of the
 // bundle into the temporary folder and imported from there, where runs share

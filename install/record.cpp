@@ -1,4 +1,4 @@
-#include "record.h"
+#include "record_int.h"
 
 #include <algorithm>
 

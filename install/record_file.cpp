@@ -1,6 +1,6 @@
 // Off Windows: one JSON file in the state folder above the store root, which
 // a package's purge knows nothing of, replaced whole at each change.
-#include "record.h"
+#include "record_int.h"
 
 #include "filewrite.h"
 

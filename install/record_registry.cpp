@@ -1,7 +1,7 @@
 // On Windows: a registry key under HKLM\SOFTWARE, where only administrators
 // and SYSTEM may write; a subkey per store, and per certificate one value
 // written in one step, so that no fault leaves half an entry.
-#include "record.h"
+#include "record_int.h"
 
 #include <QSettings>
 

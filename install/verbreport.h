@@ -2,6 +2,7 @@
 #define PS_VERBREPORT_H
 
 #include "installrun.h"
+#include "outcome.h"
 #include "systemtrust.h"
 
 #include <QVector>
@@ -10,11 +11,6 @@
 #include <optional>
 
 namespace Ps {
-
-enum class Verb { Install, Check, Remove };
-
-// What a verb's exit code means.
-enum ExitCode { Success = 0, NotAll = 1, Usage = 2, NoRights = 3 };
 
 // Per bundled root, for --check: whether the system trust holds it too.
 struct TrustedRoot
@@ -25,7 +21,7 @@ struct TrustedRoot
 
 // Everything a verb decided, for a face to print: one result per bundled
 // certificate, one per retired certificate of ours it touched, the system
-// trust's share, and the exit code.
+// trust's share, and how it ended.
 struct VerbReport
 {
     // What the verb could tell of the record of what this program added.
@@ -35,6 +31,12 @@ struct VerbReport
         Unavailable, // it could not be read or written: install and remove changed nothing, check knows of no retired one
         Behind,      // the stores changed but the record could not follow: the next run sees it all again
     };
+    // How the verb ended, which each face turns into its exit code.
+    enum class Ending {
+        AsWanted, // every certificate as the verb wants it, the trust and the record with them
+        NotAll,
+        NoRights, // the stores cannot be opened for writing: nothing changed
+    };
 
     Verb verb = Verb::Install;
     QVector<CertificateResult> certificates;
@@ -42,7 +44,7 @@ struct VerbReport
     std::optional<TrustOutcome> trust;   // what the trust step did, or (check) that there is none
     QVector<TrustedRoot> trustedRoots;   // check: each root in the system trust
     QVector<TrustTargetState> targets;   // check: each trust target
-    int exitCode = NotAll;
+    Ending ending = Ending::NotAll;
     int imported = 0;            // install: the imports that succeeded, what the window counts
     bool refreshPending = false; // install and remove: the trust's refresh is still to run
     RecordNote record = RecordNote::Kept;
@@ -51,19 +53,13 @@ struct VerbReport
     std::shared_ptr<const void> turn;
 
     // Whether the certificate is in its store after the verb, as far as known.
-    bool inStore(const CertificateResult &result) const;
+    bool inStore(const CertificateResult &result) const { return inStoreAfter(result.outcome, verb); }
     int withdrawnCount() const;
+    // Whether the trust step failed, or left a target without the change.
+    bool trustFailed() const;
+    // Puts the retired in their order and decides how the verb ended.
+    void conclude();
 };
-
-// Runs the verb on the bundle's lists, the trust step (when there is one)
-// waited for.
-VerbReport runVerb(Verb verb, SystemTrust *trust);
-
-// The install verb as the window runs it: the progress shown through the
-// observer, and the trust's refresh, seconds long, left to the caller when
-// refreshPending (settleTrust then completes the report).
-VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, InstallObserver &observer);
-void settleTrust(VerbReport &report, const TrustOutcome &refreshed);
 
 } // namespace Ps
 

@@ -9,7 +9,7 @@
 #include <QVector>
 
 #ifdef VERB_FIXTURE
-#include "verbreport.h"
+#include "verbs.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -140,14 +140,14 @@ inline bool setUpMachine(const QString &settings, int before, const QString &the
     }
     if (before & FirstRelease) {
         if (!QResource::registerResource(testBundle(QStringLiteral("settings_first_release")))
-            || Ps::runVerb(Ps::Verb::Install, nullptr).exitCode != 0
+            || Ps::runVerb(Ps::Verb::Install, nullptr).ending != Ps::VerbReport::Ending::AsWanted
             || !QResource::unregisterResource(testBundle(QStringLiteral("settings_first_release"))))
             return false;
     }
     if (!QResource::registerResource(testBundle(settings)))
         return false;
     if ((before & Installed)
-        && (Ps::runVerb(Ps::Verb::Install, nullptr).exitCode == 0) != (settings == QLatin1String("settings_shipped")))
+        && (Ps::runVerb(Ps::Verb::Install, nullptr).ending == Ps::VerbReport::Ending::AsWanted) != (settings == QLatin1String("settings_shipped")))
         return false;
     if ((before & RecordLost) && !QFile::remove(recordFile()))
         return false;

@@ -3,7 +3,7 @@
 // run time.
 #include "linuxtrust.h"
 #include "mainview.h"
-#include "verbreport.h"
+#include "verbs.h"
 #include "storefixture.h"
 
 #include <QLabel>

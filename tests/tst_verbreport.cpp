@@ -4,7 +4,7 @@
 // window counts and the exit code; every report checked against the stores.
 #include "storefixture.h"
 #include "storequery.h"
-#include "verbreport.h"
+#include "verbs.h"
 
 #include <QtTest>
 
@@ -51,11 +51,13 @@ QStringList all(const char *word)
 }
 
 using Note = Ps::VerbReport::RecordNote;
+using Ending = Ps::VerbReport::Ending;
 
 } // namespace
 
 Q_DECLARE_METATYPE(Ps::Verb)
 Q_DECLARE_METATYPE(Note)
+Q_DECLARE_METATYPE(Ending)
 
 class TestVerbReport : public QObject
 {
@@ -94,7 +96,7 @@ void TestVerbReport::verbs_data()
     QTest::addColumn<int>("before");          // Before's flags
     QTest::addColumn<QString>("thereBefore"); // a bundled root someone else put in ROOT first
     QTest::addColumn<Ps::Verb>("verb");
-    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<Ending>("ending");
     QTest::addColumn<QStringList>("certificates"); // each bundled one's outcome, in the lists' order
     QTest::addColumn<QStringList>("retired");
     QTest::addColumn<Note>("record");
@@ -102,38 +104,39 @@ void TestVerbReport::verbs_data()
     const auto install = Ps::Verb::Install;
     const auto check = Ps::Verb::Check;
     const auto remove = Ps::Verb::Remove;
+    const auto asWanted = Ending::AsWanted, notAll = Ending::NotAll;
     const QString shipped = QStringLiteral("settings_shipped");
     QStringList secondMissing = all("added");
     secondMissing[1] = QStringLiteral("not in bundle");
 
     QTest::newRow("install into empty stores")
-        << shipped << int(Nothing) << "" << install << 0 << all("added") << QStringList() << Note::Kept;
+        << shipped << int(Nothing) << "" << install << asWanted << all("added") << QStringList() << Note::Kept;
     QTest::newRow("install again: what was there is said so")
-        << shipped << int(Installed) << "" << install << 0 << all("present") << QStringList() << Note::Kept;
+        << shipped << int(Installed) << "" << install << asWanted << all("present") << QStringList() << Note::Kept;
     QTest::newRow("check after install")
-        << shipped << int(Installed) << "" << check << 0 << all("present") << QStringList() << Note::Kept;
+        << shipped << int(Installed) << "" << check << asWanted << all("present") << QStringList() << Note::Kept;
     QTest::newRow("check of empty stores")
-        << shipped << int(Nothing) << "" << check << 1 << all("missing") << QStringList() << Note::Kept;
+        << shipped << int(Nothing) << "" << check << notAll << all("missing") << QStringList() << Note::Kept;
     QTest::newRow("remove after install")
-        << shipped << int(Installed) << "" << remove << 0 << all("removed") << QStringList() << Note::Kept;
+        << shipped << int(Installed) << "" << remove << asWanted << all("removed") << QStringList() << Note::Kept;
     QTest::newRow("remove from empty stores")
-        << shipped << int(Nothing) << "" << remove << 0 << all("absent") << QStringList() << Note::None;
+        << shipped << int(Nothing) << "" << remove << asWanted << all("absent") << QStringList() << Note::None;
     QTest::newRow("install with a root missing from the bundle")
-        << "settings_second_root_missing" << int(Nothing) << "" << install << 1 << secondMissing << QStringList()
+        << "settings_second_root_missing" << int(Nothing) << "" << install << notAll << secondMissing << QStringList()
         << Note::Kept;
     secondMissing.replaceInStrings(QStringLiteral("added"), QStringLiteral("present"));
     QTest::newRow("check with a root missing from the bundle")
-        << "settings_second_root_missing" << int(Installed) << "" << check << 1 << secondMissing << QStringList()
+        << "settings_second_root_missing" << int(Installed) << "" << check << notAll << secondMissing << QStringList()
         << Note::Kept;
     // The number 7 in the list reads as an empty name.
     QStringList unsafe = repeated(10, QStringLiteral("unsafe"));
     unsafe[7] = QStringLiteral("added");
     unsafe[9] = QStringLiteral("added");
     QTest::newRow("install with unsafe names")
-        << "settings_unsafe_names" << int(Nothing) << "" << install << 1 << unsafe << QStringList() << Note::Kept;
+        << "settings_unsafe_names" << int(Nothing) << "" << install << notAll << unsafe << QStringList() << Note::Kept;
     for (const Ps::Verb verb : {install, check, remove}) {
         QTest::addRow("verb %d with empty lists", int(verb))
-            << "settings_empty_lists" << int(Nothing) << "" << verb << 1 << QStringList() << QStringList()
+            << "settings_empty_lists" << int(Nothing) << "" << verb << notAll << QStringList() << QStringList()
             << (verb == remove ? Note::None : Note::Kept);
     }
 
@@ -141,37 +144,37 @@ void TestVerbReport::verbs_data()
     const QString second = QStringLiteral("settings_second_release");
     const QStringList laterSet{"present", "present", "added", "present", "present", "present", "present"};
     QTest::newRow("second release: check finds the retired")
-        << second << int(FirstRelease) << "" << check << 1
+        << second << int(FirstRelease) << "" << check << notAll
         << QStringList{"present", "present", "missing", "present", "present", "present", "present"}
         << QStringList{"retired", "retired"} << Note::Kept;
     QTest::newRow("second release: install withdraws the retired")
-        << second << int(FirstRelease) << "" << install << 0 << laterSet << QStringList{"withdrawn", "withdrawn"}
+        << second << int(FirstRelease) << "" << install << asWanted << laterSet << QStringList{"withdrawn", "withdrawn"}
         << Note::Kept;
     QTest::newRow("second release: a retired root there before is forgotten, not deleted")
-        << second << int(FirstRelease) << "Vyr_Root_CA_1.cer" << install << 0 << laterSet
+        << second << int(FirstRelease) << "Vyr_Root_CA_1.cer" << install << asWanted << laterSet
         << QStringList{"withdrawn"} << Note::Kept;
     QTest::newRow("empty lists withdraw nothing")
-        << "settings_empty_lists" << int(FirstRelease) << "" << install << 1 << QStringList() << QStringList()
+        << "settings_empty_lists" << int(FirstRelease) << "" << install << notAll << QStringList() << QStringList()
         << Note::Kept;
     QTest::newRow("second release: remove takes the retired too")
-        << second << int(FirstRelease) << "" << remove << 0
+        << second << int(FirstRelease) << "" << remove << asWanted
         << QStringList{"removed", "removed", "absent", "removed", "removed", "removed", "removed"}
         << QStringList{"removed", "removed"} << Note::Kept;
     QStringList thereBefore = all("added");
     thereBefore[1] = QStringLiteral("present");
     QTest::newRow("a root there before is said present")
-        << shipped << int(Nothing) << "Vyr_Root_CA_2.cer" << install << 0 << thereBefore << QStringList() << Note::Kept;
+        << shipped << int(Nothing) << "Vyr_Root_CA_2.cer" << install << asWanted << thereBefore << QStringList() << Note::Kept;
     thereBefore = all("removed");
     thereBefore[1] = QStringLiteral("kept");
     QTest::newRow("a root there before is kept by remove")
-        << shipped << int(Installed) << "Vyr_Root_CA_2.cer" << remove << 0 << thereBefore << QStringList() << Note::Kept;
+        << shipped << int(Installed) << "Vyr_Root_CA_2.cer" << remove << asWanted << thereBefore << QStringList() << Note::Kept;
     QTest::newRow("no record: remove takes every bundled one")
-        << shipped << int(Installed | RecordLost) << "Vyr_Root_CA_2.cer" << remove << 0 << all("removed")
+        << shipped << int(Installed | RecordLost) << "Vyr_Root_CA_2.cer" << remove << asWanted << all("removed")
         << QStringList() << Note::None;
     QTest::newRow("a record not ours to read: install changes nothing")
-        << shipped << int(RecordGarbled) << "" << install << 1 << all("record") << QStringList() << Note::Unavailable;
+        << shipped << int(RecordGarbled) << "" << install << notAll << all("record") << QStringList() << Note::Unavailable;
     QTest::newRow("a record not ours to read: check knows of no retired one")
-        << second << int(FirstRelease | RecordGarbled) << "" << check << 1
+        << second << int(FirstRelease | RecordGarbled) << "" << check << notAll
         << QStringList{"present", "present", "missing", "present", "present", "present", "present"} << QStringList()
         << Note::Unavailable;
 }
@@ -182,7 +185,7 @@ void TestVerbReport::verbs()
     QFETCH(int, before);
     QFETCH(QString, thereBefore);
     QFETCH(Ps::Verb, verb);
-    QFETCH(int, exitCode);
+    QFETCH(Ending, ending);
     QFETCH(QStringList, certificates);
     QFETCH(QStringList, retired);
     QFETCH(Note, record);
@@ -194,7 +197,7 @@ void TestVerbReport::verbs()
     QCOMPARE(wordsOf(report.certificates), certificates);
     QCOMPARE(wordsOf(report.retired), retired);
     QCOMPARE(report.record, record);
-    QCOMPARE(report.exitCode, exitCode);
+    QCOMPARE(report.ending, ending);
     QCOMPARE(report.verb, verb);
     // No system trust, so no refresh to wait for: the machine is free again.
     QVERIFY(!report.trust && !report.refreshPending && !report.turn);

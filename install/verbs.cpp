@@ -1,0 +1,314 @@
+#include "verbs.h"
+
+#include "ledger.h"
+#include "machinelock.h"
+#include "queryoutcome.h"
+#include "record.h"
+#include "storequery.h"
+
+#include <algorithm>
+
+namespace Ps {
+namespace {
+
+// A run takes well under a second; waiting longer only means the other run
+// hangs, and then this one reports every certificate as not installed.
+constexpr int lockWaitMs = 30000;
+
+// What a verb that changes the stores needs before it touches them.
+struct Turn
+{
+    enum class Refusal { None, NoRights, Busy, NoRecord };
+    Refusal refusal = Refusal::None;
+    std::shared_ptr<const MachineLock> lock;
+    std::optional<Record> record;
+};
+
+// Every bundled certificate with one outcome: what a verb says when it
+// changes nothing at all.
+QVector<CertificateResult> allWith(const CertificateLists &lists, Outcome outcome)
+{
+    QVector<CertificateResult> results;
+    for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
+        for (const QString &name : lists.of(list))
+            results.append({bundledCertificate(list, name), outcome});
+    }
+    return results;
+}
+
+// Rights on the stores, then the machine's lock, then the record. Refused,
+// the report says why for every certificate, and nothing has changed. For
+// root, a lock beside the record that cannot be had means the record cannot
+// be either.
+Turn takeTurn(VerbReport &report, const CertificateLists &lists)
+{
+    Turn turn;
+    const auto refuse = [&](Turn::Refusal refusal, Outcome outcome) {
+        turn.refusal = refusal;
+        report.certificates = allWith(lists, outcome);
+        report.ending = refusal == Turn::Refusal::NoRights ? VerbReport::Ending::NoRights : VerbReport::Ending::NotAll;
+        if (outcome == Outcome::RecordUnavailable)
+            report.record = VerbReport::RecordNote::Unavailable;
+        return turn;
+    };
+    if (!lists.isEmpty() && !storesWritable(lists))
+        return refuse(Turn::Refusal::NoRights, Outcome::StoreUnavailable);
+    turn.lock = std::make_shared<const MachineLock>(lockWaitMs);
+    if (turn.lock->state() == MachineLock::State::Busy)
+        return refuse(Turn::Refusal::Busy, Outcome::Busy);
+    if (turn.lock->state() != MachineLock::State::Held)
+        return refuse(Turn::Refusal::NoRecord, Outcome::RecordUnavailable);
+    turn.record = Record::load();
+    if (turn.record->state() == Record::State::Unreadable)
+        return refuse(Turn::Refusal::NoRecord, Outcome::RecordUnavailable);
+    return turn;
+}
+
+// The look's result for the same bundled certificate.
+const CertificateResult *resultFor(const QVector<CertificateResult> &results, const CertificateResult &wanted)
+{
+    const auto found = std::find_if(results.cbegin(), results.cend(), [&wanted](const CertificateResult &result) {
+        return result.certificate.list == wanted.certificate.list && result.certificate.name == wanted.certificate.name;
+    });
+    return found == results.cend() ? nullptr : &*found;
+}
+
+// A certificate of ours taken out of its store, by thumbprint.
+CertificateResult deleteRecorded(const RecordEntry &entry, Outcome deleted)
+{
+    const QueryAnswer answer =
+        deleteThumbprintFromStore(entry.certificate.sha1.toStdString(), storeName(entry.certificate.list));
+    return {entry.certificate, outcomeOf(answer.result, deleted, Outcome::Absent)};
+}
+
+QVector<QByteArray> rootBytes(const QVector<CertificateResult> &results, std::initializer_list<Outcome> outcomes)
+{
+    QVector<QByteArray> roots;
+    for (const CertificateResult &result : results) {
+        if (result.certificate.list == StoreList::Root
+            && std::find(outcomes.begin(), outcomes.end(), result.outcome) != outcomes.end())
+            roots.append(bundledBytes(result.certificate.name).value_or(QByteArray()));
+    }
+    return roots;
+}
+
+// Certificates of ours that the bundle no longer ships, taken out of their
+// stores (what was there before is only forgotten); one already gone (an
+// earlier run cut short) is only forgotten too. A failed deletion stays on
+// the record. Answers the roots taken out, whose files the trust step must
+// take away as well.
+QVector<RecordEntry> takeOut(VerbReport &report, Ledger &ledger, const QVector<RecordEntry> &entries, Outcome deleted)
+{
+    QVector<RecordEntry> roots;
+    for (const RecordEntry &entry : entries) {
+        if (!entry.added) {
+            ledger.forget(entry);
+            continue;
+        }
+        const CertificateResult result = deleteRecorded(entry, deleted);
+        if (result.outcome != Outcome::Absent)
+            report.retired.append(result);
+        if (isFailure(result.outcome))
+            continue;
+        if (result.certificate.list == StoreList::Root)
+            roots.append(entry);
+        ledger.forget(entry);
+    }
+    return roots;
+}
+
+QVector<BundledCertificate> certificatesOf(const QVector<RecordEntry> &entries)
+{
+    QVector<BundledCertificate> certificates;
+    for (const RecordEntry &entry : entries)
+        certificates.append(entry.certificate);
+    return certificates;
+}
+
+// The system trust's share, the refresh left pending: nothing when there is
+// nothing for it to do.
+void changeTrust(VerbReport &report, SystemTrust *trust, const QVector<QByteArray> &roots,
+                 const QVector<BundledCertificate> &retired, bool removal)
+{
+    if (!trust || (roots.isEmpty() && retired.isEmpty()))
+        return;
+    report.trust = removal ? trust->withdraw(roots, retired) : trust->place(roots, retired);
+    report.refreshPending = report.trust->kind == TrustOutcome::Updated;
+}
+
+// The record written, the report concluded, and the lock kept while the
+// refresh is still to run, since that is part of the verb.
+VerbReport &finish(VerbReport &report, Ledger &ledger, const Turn &turn)
+{
+    if (!ledger.commit())
+        report.record = VerbReport::RecordNote::Behind;
+    report.conclude();
+    if (report.refreshPending)
+        report.turn = turn.lock;
+    return report;
+}
+
+VerbReport reportOf(Verb verb)
+{
+    VerbReport report;
+    report.verb = verb;
+    return report;
+}
+
+// The bundled certificates in the stores, the retired ones of ours still
+// there, and the system trust's share; changes nothing.
+VerbReport check(const CertificateLists &lists, SystemTrust *trust)
+{
+    VerbReport report = reportOf(Verb::Check);
+    report.certificates = checkCertificates(lists);
+    Record record = Record::load();
+    if (record.state() == Record::State::Unreadable)
+        report.record = VerbReport::RecordNote::Unavailable;
+    for (const RecordEntry &entry : Ledger(record).notShippedBy(report.certificates)) {
+        if (!entry.added)
+            continue;
+        const QueryAnswer answer =
+            findThumbprintInStore(entry.certificate.sha1.toStdString(), storeName(entry.certificate.list));
+        if (answer.result != QueryResult::NotFound)
+            report.retired.append({entry.certificate, outcomeOf(answer.result, Outcome::Retired, Outcome::Absent)});
+    }
+    if (trust && trust->family().isEmpty()) {
+        report.trust = TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString(), {}};
+    } else if (trust) {
+        for (const QString &name : lists.roots)
+            report.trustedRoots.append({name, systemTrustHolds(*trust, name)});
+        report.targets = systemTrustTargets(*trust, lists);
+    }
+    report.conclude();
+    return report;
+}
+
+// A machine an earlier version set up has no record: every bundled
+// certificate goes, whoever put it there.
+VerbReport &removeAllBundled(VerbReport &report, const CertificateLists &lists, SystemTrust *trust, const Turn &turn)
+{
+    report.record = VerbReport::RecordNote::None;
+    report.certificates = removeCertificates(lists);
+    changeTrust(report, trust, bundledRoots(lists), {}, true);
+    report.conclude();
+    if (report.refreshPending)
+        report.turn = turn.lock;
+    return report;
+}
+
+// What this program added goes, bundled or retired; what was there before
+// stays, and so do its roots in the system trust.
+VerbReport remove(const CertificateLists &lists, SystemTrust *trust)
+{
+    VerbReport report = reportOf(Verb::Remove);
+    Turn turn = takeTurn(report, lists);
+    if (turn.refusal != Turn::Refusal::None)
+        return report;
+    if (turn.record->state() == Record::State::None)
+        return removeAllBundled(report, lists, trust, turn);
+    Ledger ledger(*turn.record);
+    QVector<BundledCertificate> gone;
+    for (const CertificateResult &found : checkCertificates(lists)) {
+        const RecordEntry *entry = isFailure(found.outcome) ? nullptr : ledger.entryFor(found);
+        CertificateResult result = found;
+        if (entry && entry->added)
+            result.outcome = deleteRecorded(*entry, Outcome::Removed).outcome;
+        else if (found.outcome == Outcome::Present || found.outcome == Outcome::Missing)
+            result.outcome = found.outcome == Outcome::Present ? Outcome::Kept : Outcome::Absent;
+        if (entry && !isFailure(result.outcome)) {
+            if (entry->added && result.certificate.list == StoreList::Root)
+                gone.append(entry->certificate);
+            ledger.forget(*entry);
+        }
+        report.certificates.append(result);
+    }
+    gone += certificatesOf(takeOut(report, ledger, ledger.notShippedBy(report.certificates), Outcome::Removed));
+    const QVector<QByteArray> kept = rootBytes(report.certificates, {Outcome::Kept});
+    if (kept.isEmpty())
+        changeTrust(report, trust, {}, gone, true);
+    else
+        changeTrust(report, trust, kept, gone, false);
+    return finish(report, ledger, turn);
+}
+
+// Every bundled certificate into its store, each recorded as ours or as there
+// before; ours that the bundle retired withdrawn, with their roots in the
+// system trust.
+VerbReport install(const CertificateLists &lists, SystemTrust *trust, InstallObserver &observer, bool showEveryTurn)
+{
+    VerbReport report = reportOf(Verb::Install);
+    Turn turn = takeTurn(report, lists);
+    // Without rights, or in another run's turn, the window still shows each
+    // certificate's turn: a run without rights tries each import (copying
+    // into a temporary folder of its own), a busy one marks each.
+    if (showEveryTurn && (turn.refusal == Turn::Refusal::NoRights || turn.refusal == Turn::Refusal::Busy))
+        report.certificates = installCertificates(lists, observer, turn.refusal == Turn::Refusal::NoRights);
+    if (turn.refusal != Turn::Refusal::None)
+        return report;
+    const QVector<CertificateResult> before = checkCertificates(lists);
+    Ledger ledger(*turn.record);
+    if (!ledger.plan(before)) {
+        report.certificates = allWith(lists, Outcome::RecordUnavailable);
+        report.record = VerbReport::RecordNote::Unavailable;
+        return report;
+    }
+
+    report.certificates = installCertificates(lists, observer, true);
+    for (CertificateResult &result : report.certificates) {
+        const CertificateResult *looked = resultFor(before, result);
+        if (result.outcome == Outcome::Added)
+            ++report.imported;
+        if (looked && looked->outcome == Outcome::Present && result.outcome == Outcome::Added)
+            result.outcome = Outcome::Present;
+        if (looked && looked->outcome == Outcome::Missing && isFailure(result.outcome))
+            ledger.forgetUnmade(result);
+    }
+
+    // Retired: ours is withdrawn, what was there before only forgotten. Only
+    // a bundle read whole can say what is retired: empty lists or a listed
+    // file that could not be read would otherwise withdraw what is still
+    // shipped.
+    const bool bundleRead = !before.isEmpty() && std::all_of(before.cbegin(), before.cend(), [](const CertificateResult &r) {
+        return !r.certificate.sha1.isEmpty();
+    });
+    const QVector<RecordEntry> withdrawnRoots =
+        takeOut(report, ledger, bundleRead ? ledger.notShippedBy(before) : QVector<RecordEntry>(), Outcome::Withdrawn);
+    changeTrust(report, trust, rootBytes(report.certificates, {Outcome::Added, Outcome::Present}),
+                certificatesOf(withdrawnRoots), false);
+    // A retired root whose files the trust step could not take away stays
+    // recorded, so that the next run tries again.
+    if (report.trustFailed()) {
+        for (const RecordEntry &entry : withdrawnRoots)
+            ledger.keepForRetry(entry);
+    }
+    return finish(report, ledger, turn);
+}
+
+} // namespace
+
+VerbReport runInstall(const CertificateLists &lists, SystemTrust *trust, InstallObserver &observer)
+{
+    return install(lists, trust, observer, true);
+}
+
+void settleTrust(VerbReport &report, const TrustOutcome &refreshed)
+{
+    report.trust = refreshed;
+    report.refreshPending = false;
+    report.turn.reset();
+    report.conclude();
+}
+
+VerbReport runVerb(Verb verb, SystemTrust *trust)
+{
+    InstallObserver quiet;
+    const CertificateLists lists = CertificateLists::fromBundle();
+    VerbReport report = verb == Verb::Install ? install(lists, trust, quiet, false)
+                        : verb == Verb::Check ? check(lists, trust)
+                                              : remove(lists, trust);
+    if (report.refreshPending)
+        settleTrust(report, trust->refresh());
+    return report;
+}
+
+} // namespace Ps
