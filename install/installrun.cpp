@@ -190,25 +190,20 @@ BundledCertificate bundledCertificate(StoreList list, const QString &name)
     return certificate;
 }
 
-QVector<QByteArray> bundledRoots(const CertificateLists &lists)
+std::optional<TrustRoot> bundledRoot(const BundledCertificate &certificate)
 {
-    QVector<QByteArray> roots;
+    const std::optional<QByteArray> bytes = bundledBytes(certificate.name);
+    return bytes ? readTrustRoot(*bytes, certificate) : std::nullopt;
+}
+
+QVector<TrustRoot> bundledRoots(const CertificateLists &lists)
+{
+    QVector<TrustRoot> roots;
     for (const QString &name : lists.roots) {
-        if (const std::optional<QByteArray> bytes = bundledBytes(name))
-            roots.append(*bytes);
+        if (const std::optional<TrustRoot> root = bundledRoot(bundledCertificate(StoreList::Root, name)))
+            roots.append(*root);
     }
     return roots;
-}
-
-QVector<TrustTargetState> systemTrustTargets(const SystemTrust &trust, const CertificateLists &lists)
-{
-    return trust.check(bundledRoots(lists));
-}
-
-bool systemTrustHolds(const SystemTrust &trust, const QString &name)
-{
-    const std::optional<QByteArray> bytes = bundledBytes(name);
-    return bytes && trust.holds(*bytes);
 }
 
 } // namespace Ps

@@ -71,12 +71,11 @@ BundledCertificate bundledCertificate(StoreList list, const QString &name);
 // The bundled file's bytes; none for a name that is not a bare file name or
 // names no file of the bundle.
 std::optional<QByteArray> bundledBytes(const QString &name);
-// The bytes of each bundled root that could be read.
-QVector<QByteArray> bundledRoots(const CertificateLists &lists);
-// Each trust target on this machine and whether it holds the bundled roots.
-QVector<TrustTargetState> systemTrustTargets(const SystemTrust &trust, const CertificateLists &lists);
-// Whether the system trust holds the bundled root of that name.
-bool systemTrustHolds(const SystemTrust &trust, const QString &name);
+// The bundled root of that name as the system trust takes it, read once and
+// with the bundle's facts; none when it cannot be read.
+std::optional<TrustRoot> bundledRoot(const BundledCertificate &certificate);
+// Each bundled root that could be read.
+QVector<TrustRoot> bundledRoots(const CertificateLists &lists);
 
 } // namespace Ps
 

@@ -81,13 +81,16 @@ CertificateResult deleteRecorded(const RecordEntry &entry, Outcome deleted)
     return {entry.certificate, outcomeOf(answer.result, deleted, Outcome::Absent)};
 }
 
-QVector<QByteArray> rootBytes(const QVector<CertificateResult> &results, std::initializer_list<Outcome> outcomes)
+// The bundled roots that came to one of these outcomes, for the system trust.
+QVector<TrustRoot> rootsWith(const QVector<CertificateResult> &results, std::initializer_list<Outcome> outcomes)
 {
-    QVector<QByteArray> roots;
+    QVector<TrustRoot> roots;
     for (const CertificateResult &result : results) {
-        if (result.certificate.list == StoreList::Root
-            && std::find(outcomes.begin(), outcomes.end(), result.outcome) != outcomes.end())
-            roots.append(bundledBytes(result.certificate.name).value_or(QByteArray()));
+        if (result.certificate.list != StoreList::Root
+            || std::find(outcomes.begin(), outcomes.end(), result.outcome) == outcomes.end())
+            continue;
+        if (const std::optional<TrustRoot> root = bundledRoot(result.certificate))
+            roots.append(*root);
     }
     return roots;
 }
@@ -127,7 +130,7 @@ QVector<BundledCertificate> certificatesOf(const QVector<RecordEntry> &entries)
 
 // The system trust's share, the refresh left pending: nothing when there is
 // nothing for it to do.
-void changeTrust(VerbReport &report, SystemTrust *trust, const QVector<QByteArray> &roots,
+void changeTrust(VerbReport &report, SystemTrust *trust, const QVector<TrustRoot> &roots,
                  const QVector<BundledCertificate> &retired, bool removal)
 {
     if (!trust || (roots.isEmpty() && retired.isEmpty()))
@@ -175,9 +178,14 @@ VerbReport check(const CertificateLists &lists, SystemTrust *trust)
     if (trust && trust->family().isEmpty()) {
         report.trust = TrustOutcome{TrustOutcome::NoFamily, 0, QString(), QString(), {}};
     } else if (trust) {
-        for (const QString &name : lists.roots)
-            report.trustedRoots.append({name, systemTrustHolds(*trust, name)});
-        report.targets = systemTrustTargets(*trust, lists);
+        QVector<TrustRoot> roots;
+        for (const QString &name : lists.roots) {
+            const std::optional<TrustRoot> root = bundledRoot(bundledCertificate(StoreList::Root, name));
+            report.trustedRoots.append({name, root && trust->holds(*root)});
+            if (root)
+                roots.append(*root);
+        }
+        report.targets = trust->check(roots);
     }
     report.conclude();
     return report;
@@ -223,7 +231,7 @@ VerbReport remove(const CertificateLists &lists, SystemTrust *trust)
         report.certificates.append(result);
     }
     gone += certificatesOf(takeOut(report, ledger, ledger.notShippedBy(report.certificates), Outcome::Removed));
-    const QVector<QByteArray> kept = rootBytes(report.certificates, {Outcome::Kept});
+    const QVector<TrustRoot> kept = rootsWith(report.certificates, {Outcome::Kept});
     if (kept.isEmpty())
         changeTrust(report, trust, {}, gone, true);
     else
@@ -273,7 +281,7 @@ VerbReport install(const CertificateLists &lists, SystemTrust *trust, InstallObs
     });
     const QVector<RecordEntry> withdrawnRoots =
         takeOut(report, ledger, bundleRead ? ledger.notShippedBy(before) : QVector<RecordEntry>(), Outcome::Withdrawn);
-    changeTrust(report, trust, rootBytes(report.certificates, {Outcome::Added, Outcome::Present}),
+    changeTrust(report, trust, rootsWith(report.certificates, {Outcome::Added, Outcome::Present}),
                 certificatesOf(withdrawnRoots), false);
     // A retired root whose files the trust step could not take away stays
     // recorded, so that the next run tries again.

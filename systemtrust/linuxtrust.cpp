@@ -28,26 +28,6 @@ const TrustFamily families[] = {
      QStringLiteral("etc/ca-certificates/extracted/tls-ca-bundle.pem")},
 };
 
-QVector<TrustRoot> decodeRoots(const QVector<QByteArray> &certificates, bool *allDecoded = nullptr)
-{
-    QVector<TrustRoot> roots;
-    for (const QByteArray &certificate : certificates) {
-        const auto decoded = CertDecode::decodeCertificate(reinterpret_cast<const unsigned char *>(certificate.constData()),
-                                                        std::size_t(certificate.size()));
-        if (!decoded)
-            continue;
-        const std::string pem = CertDecode::pemText(decoded->der);
-        BundledCertificate read;
-        read.sha1 = QString::fromStdString(CertDecode::thumbprint(decoded->der));
-        read.sha256 = QString::fromStdString(CertDecode::sha256Thumbprint(decoded->der));
-        roots.append({read, QByteArray(reinterpret_cast<const char *>(decoded->der.data()), int(decoded->der.size())),
-                      QByteArray(pem.data(), int(pem.size()))});
-    }
-    if (allDecoded)
-        *allDecoded = roots.size() == certificates.size();
-    return roots;
-}
-
 TrustOutcome runRefresh(const RefreshPlan &plan)
 {
     TrustOutcome outcome{TrustOutcome::Unchanged, 0, plan.family.name, plan.family.tool, plan.unreached};
@@ -85,25 +65,23 @@ public:
 
     QString family() const override { return found ? found->name : QString(); }
 
-    TrustOutcome place(const QVector<QByteArray> &certificates, const QVector<BundledCertificate> &retired) override
+    TrustOutcome place(const QVector<TrustRoot> &roots, const QVector<BundledCertificate> &retired) override
     {
-        return change(certificates, retired, false);
+        return change(roots, retired, false);
     }
 
-    TrustOutcome withdraw(const QVector<QByteArray> &certificates, const QVector<BundledCertificate> &retired) override
+    TrustOutcome withdraw(const QVector<TrustRoot> &roots, const QVector<BundledCertificate> &retired) override
     {
-        return change(certificates, retired, true);
+        return change(roots, retired, true);
     }
 
-    bool holds(const QByteArray &certificate) const override
+    bool holds(const TrustRoot &trustRoot) const override
     {
-        const QVector<TrustRoot> roots = decodeRoots({certificate});
-        return found && !roots.isEmpty() && QFile::exists(pathFor(roots.first().certificate.sha1));
+        return found && QFile::exists(pathFor(trustRoot.certificate.sha1));
     }
 
-    QVector<TrustTargetState> check(const QVector<QByteArray> &certificates) const override
+    QVector<TrustTargetState> check(const QVector<TrustRoot> &roots) const override
     {
-        const QVector<TrustRoot> roots = decodeRoots(certificates);
         QVector<TrustTargetState> states;
         if (!found)
             return states;
@@ -147,7 +125,7 @@ public:
     }
 
 private:
-    TrustOutcome change(const QVector<QByteArray> &certificates, const QVector<BundledCertificate> &retired, bool removal)
+    TrustOutcome change(const QVector<TrustRoot> &roots, const QVector<BundledCertificate> &retired, bool removal)
     {
         TrustOutcome outcome{TrustOutcome::Updated, 0, family(), found ? found->tool : QString(), {}};
         plan = RefreshPlan{root, found.value_or(TrustFamily{}), false, removal, {}, {}, {}, {}};
@@ -155,8 +133,7 @@ private:
             outcome.kind = TrustOutcome::NoFamily;
             return outcome;
         }
-        bool allDecoded = false;
-        plan.roots = decodeRoots(certificates, &allDecoded);
+        plan.roots = roots;
         for (const TrustRoot &trustRoot : qAsConst(plan.roots)) {
             const QString path = pathFor(trustRoot.certificate.sha1);
             plan.linkedAs.append(root.filePath(QStringLiteral("etc/ssl/certs/") + QFileInfo(path).completeBaseName()
@@ -184,8 +161,6 @@ private:
             plan.retired.append(gone);
             plan.runTool = true;
         }
-        if (!allDecoded)
-            outcome.kind = TrustOutcome::WriteFailed;
         if (removal && found->ownFolder)
             QDir(root.filePath(found->anchors)).rmdir(ourName); // only once empty
         for (const TrustTarget *target : trustTargets()) {
@@ -224,6 +199,21 @@ private:
 };
 
 } // namespace
+
+std::optional<TrustRoot> readTrustRoot(const QByteArray &bytes, BundledCertificate facts)
+{
+    const auto decoded =
+        CertDecode::decodeCertificate(reinterpret_cast<const unsigned char *>(bytes.constData()), std::size_t(bytes.size()));
+    if (!decoded)
+        return std::nullopt;
+    if (facts.sha1.isEmpty())
+        facts.sha1 = QString::fromStdString(CertDecode::thumbprint(decoded->der));
+    if (facts.sha256.isEmpty())
+        facts.sha256 = QString::fromStdString(CertDecode::sha256Thumbprint(decoded->der));
+    const std::string pem = CertDecode::pemText(decoded->der);
+    return TrustRoot{std::move(facts), QByteArray(reinterpret_cast<const char *>(decoded->der.data()), int(decoded->der.size())),
+                     QByteArray(pem.data(), int(pem.size()))};
+}
 
 std::optional<TrustFamily> findTrustFamily(const QString &fileSystemRoot)
 {

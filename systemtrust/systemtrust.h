@@ -10,8 +10,22 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ps {
+
+// A bundled root as the trust needs it, read once: its facts (both
+// thumbprints) and the two encodings the targets write.
+struct TrustRoot
+{
+    BundledCertificate certificate;
+    QByteArray der;
+    QByteArray pem;
+};
+
+// The root read from its bytes (DER or PEM), the facts given kept and those
+// missing taken from the reading; none when the bytes are no certificate.
+std::optional<TrustRoot> readTrustRoot(const QByteArray &bytes, BundledCertificate facts = {});
 
 // A place beyond the trust source (a browser's policy, Java's keystore) that
 // did not take a change, and why.
@@ -62,18 +76,18 @@ public:
     // The distribution family found, or an empty string.
     virtual QString family() const = 0;
     // Makes the trust source and every other target on this machine hold
-    // these roots (DER or PEM bytes each), writing only files of ours and only
-    // where their bytes differ, and hold none of the retired ones (known by
-    // their thumbprints; the SHA-256 may be unknown, then empty); withdraw
-    // takes ours away again, for the roots given by their bytes and the
-    // retired ones. Either is finished by one refresh.
-    virtual TrustOutcome place(const QVector<QByteArray> &roots, const QVector<BundledCertificate> &retired = {}) = 0;
-    virtual TrustOutcome withdraw(const QVector<QByteArray> &roots,
+    // these roots, writing only files of ours and only where their bytes
+    // differ, and hold none of the retired ones (known by their thumbprints;
+    // the SHA-256 may be unknown, then empty); withdraw takes ours away
+    // again, for these roots and the retired ones. Either is finished by one
+    // refresh.
+    virtual TrustOutcome place(const QVector<TrustRoot> &roots, const QVector<BundledCertificate> &retired = {}) = 0;
+    virtual TrustOutcome withdraw(const QVector<TrustRoot> &roots,
                                   const QVector<BundledCertificate> &retired = {}) = 0;
     // Whether our file for this root is in the trust source.
-    virtual bool holds(const QByteArray &root) const = 0;
+    virtual bool holds(const TrustRoot &root) const = 0;
     // Each target present on this machine, and whether it holds these roots.
-    virtual QVector<TrustTargetState> check(const QVector<QByteArray> &roots) const = 0;
+    virtual QVector<TrustTargetState> check(const QVector<TrustRoot> &roots) const = 0;
     // What the last place or withdraw left to do: the distribution's refresh
     // when our files there changed (after a removal, the one that also drops
     // links to removed files), then the keystores that the refresh is meant to

@@ -14,15 +14,6 @@
 
 namespace Ps {
 
-// A bundled root as the targets need it: what its reading told (both
-// thumbprints), and the two encodings they write.
-struct TrustRoot
-{
-    BundledCertificate certificate;
-    QByteArray der;
-    QByteArray pem;
-};
-
 // What a refresh has to do, copied so that it can run on another thread.
 struct RefreshPlan
 {

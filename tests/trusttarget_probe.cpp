@@ -14,12 +14,13 @@ int main(int argc, char *argv[])
     const QStringList arguments = application.arguments();
     if (arguments.size() < 4 || (arguments[2] != QLatin1String("place") && arguments[2] != QLatin1String("withdraw")))
         return 2;
-    QVector<QByteArray> roots;
+    QVector<Ps::TrustRoot> roots;
     for (const QString &path : arguments.mid(3)) {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        const std::optional<Ps::TrustRoot> root = file.open(QIODevice::ReadOnly) ? Ps::readTrustRoot(file.readAll()) : std::nullopt;
+        if (!root)
             return 2;
-        roots.append(file.readAll());
+        roots.append(*root);
     }
     const std::unique_ptr<Ps::SystemTrust> trust = Ps::makeLinuxTrust(arguments[1], true);
     const Ps::TrustOutcome outcome = arguments[2] == QLatin1String("place") ? trust->place(roots) : trust->withdraw(roots);

@@ -27,6 +27,12 @@ QByteArray testFile(const QString &name)
     return testFileAt(testData(name));
 }
 
+// A test certificate as the system trust takes it; the test's own fixture.
+Ps::TrustRoot trustRoot(const QString &name)
+{
+    return Ps::readTrustRoot(testFile(name)).value_or(Ps::TrustRoot{});
+}
+
 } // namespace
 
 class TestSystemTrust : public QObject
@@ -93,17 +99,18 @@ void TestSystemTrust::keepsToItsOwnFiles()
     QVERIFY(QFile::copy(testData("other.pem"), folder + "/someone-else.crt"));
     const std::unique_ptr<Ps::SystemTrust> trust = Ps::makeLinuxTrust(root, true);
 
-    QVERIFY(!trust->holds(testFile("root.der")));
-    QCOMPARE(int(trust->place({testFile("root.der")}).kind), int(Ps::TrustOutcome::Updated));
-    QVERIFY(trust->holds(testFile("root.der")));
-    QVERIFY(trust->holds(testFile("root.pem")));
+    QVERIFY(!trust->holds(trustRoot("root.der")));
+    QCOMPARE(int(trust->place({trustRoot("root.der")}).kind), int(Ps::TrustOutcome::Updated));
+    QVERIFY(trust->holds(trustRoot("root.der")));
+    QVERIFY(trust->holds(trustRoot("root.pem")));
     QFile placed(folder + '/' + ours);
     QVERIFY2(placed.open(QIODevice::ReadOnly), qPrintable(placed.fileName()));
     QCOMPARE(placed.readAll(), testFile("root.pem"));
-    QCOMPARE(int(trust->place({testFile("text.txt")}).kind), int(Ps::TrustOutcome::WriteFailed));
+    QVERIFY(!Ps::readTrustRoot(testFile("text.txt")));
+    QCOMPARE(trustRoot("root.pem").der, testFile("root.der"));
 
-    QCOMPARE(int(trust->withdraw({testFile("root.der")}).kind), int(Ps::TrustOutcome::Updated));
-    QVERIFY(!trust->holds(testFile("root.der")));
+    QCOMPARE(int(trust->withdraw({trustRoot("root.der")}).kind), int(Ps::TrustOutcome::Updated));
+    QVERIFY(!trust->holds(trustRoot("root.der")));
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"someone-else.crt"});
 }
 
@@ -150,7 +157,7 @@ void TestSystemTrust::refreshes()
     for (int i = 0; i < places; ++i) {
         if (i > 0)
             trust->refresh();
-        trust->place({testFile("root.der")});
+        trust->place({trustRoot("root.der")});
     }
     std::optional<Ps::TrustOutcome> outcome;
     if (background)
@@ -223,7 +230,7 @@ void TestSystemTrust::mergesFirefoxPolicy()
     }
     const std::unique_ptr<Ps::SystemTrust> trust = Ps::makeLinuxTrust(root, true);
 
-    const Ps::TrustOutcome outcome = trust->place({testFile("root.der")});
+    const Ps::TrustOutcome outcome = trust->place({trustRoot("root.der")});
     QStringList lines;
     for (const Ps::UnreachedTarget &target : outcome.unreached)
         lines.append(target.id + QStringLiteral(": ") + target.why);
@@ -240,9 +247,9 @@ void TestSystemTrust::mergesFirefoxPolicy()
         QCOMPARE(devices["vyr-cert-installer p11-kit-trust"].toString(), QStringLiteral("/usr/lib/pkcs11/p11-kit-trust.so"));
         file.close();
     }
-    QCOMPARE(trust->check({testFile("root.der")}).value(1).holds, placed != QLatin1String("-"));
+    QCOMPARE(trust->check({trustRoot("root.der")}).value(1).holds, placed != QLatin1String("-"));
 
-    trust->withdraw({testFile("root.der")});
+    trust->withdraw({trustRoot("root.der")});
     if (before.isEmpty()) {
         QVERIFY(!QFileInfo::exists(path));
         QVERIFY(!QFileInfo::exists(root + "/etc/firefox"));
@@ -292,7 +299,7 @@ void TestSystemTrust::checksTargets()
         file.write(QByteArray::fromHex("feedfeed00000002") + (keystore == QLatin1String("holds") ? der : testFile("other.der")));
     }
     const std::unique_ptr<Ps::SystemTrust> trust = Ps::makeLinuxTrust(root, true);
-    trust->place({der});
+    trust->place({trustRoot("root.der")});
     {
         // The bundle the refresh would have written.
         QVERIFY(QDir().mkpath(root + "/etc/ssl/certs"));
@@ -301,7 +308,7 @@ void TestSystemTrust::checksTargets()
         bundle.write(testFile("other.pem") + testFile("root.pem"));
     }
     QStringList holding;
-    for (const Ps::TrustTargetState &state : trust->check({der})) {
+    for (const Ps::TrustTargetState &state : trust->check({trustRoot("root.der")})) {
         if (state.holds)
             holding << state.id;
     }
@@ -311,7 +318,7 @@ void TestSystemTrust::checksTargets()
         QCOMPARE(listed, QJsonArray{QString::fromLatin1(der.toBase64())});
     }
 
-    trust->withdraw({der});
+    trust->withdraw({trustRoot("root.der")});
     for (const QString &file : files) {
         QVERIFY2(!QFileInfo::exists(root + '/' + file), qPrintable(file));
         QVERIFY(!QFileInfo::exists(root + '/' + file.section('/', 0, -3)));
