@@ -78,8 +78,9 @@ MainView::MainView(QWidget *parent)
     , ui(new MainViewForm)
     , settings(new Settings(this, QStringLiteral("Settings.json")))
 {
-    interimCertFiles = settings->interimCertsModel->stringList();
-    rootCertFiles = settings->rootCertsModel->stringList();
+    const CertificateLists lists = CertificateLists::fromSettings(*settings);
+    interimCertFiles = lists.intermediates;
+    rootCertFiles = lists.roots;
     ui->setupForm(this);
     ui->lblInterimCertsProgress->setText(QLatin1String("0 din ") + QString::number(interimCertFiles.size()));
     ui->lblRootCertsProgress->setText(QLatin1String("0 din ") + QString::number(rootCertFiles.size()));

@@ -124,10 +124,14 @@ std::optional<QByteArray> bundledBytes(const QString &name)
     return compiledIn().bytes(name);
 }
 
+CertificateLists CertificateLists::fromSettings(const Settings &settings)
+{
+    return {settings.rootCertsModel->stringList(), settings.interimCertsModel->stringList()};
+}
+
 CertificateLists CertificateLists::fromBundle()
 {
-    const Settings settings(nullptr, QStringLiteral("Settings.json"));
-    return {settings.rootCertsModel->stringList(), settings.interimCertsModel->stringList()};
+    return fromSettings(Settings(nullptr, QStringLiteral("Settings.json")));
 }
 
 QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer, bool ourTurn)

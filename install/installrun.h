@@ -15,6 +15,8 @@
 
 namespace Ps {
 
+class Settings;
+
 // A certificate with what a verb did to it: a bundled one (its SHA-1 empty
 // when it could not be read) or a retired one of the record.
 struct CertificateResult
@@ -33,6 +35,9 @@ struct CertificateLists
     QStringList roots;
     QStringList intermediates;
 
+    // The settings' two models as plain lists: the one road from them, for
+    // the window and the command line alike.
+    static CertificateLists fromSettings(const Settings &settings);
     static CertificateLists fromBundle();
     bool isEmpty() const { return roots.isEmpty() && intermediates.isEmpty(); }
     const QStringList &of(StoreList list) const { return list == StoreList::Root ? roots : intermediates; }
