@@ -23,10 +23,10 @@ int main(int argc, char *argv[])
         QStringLiteral("Reads a folder of per-host documents (what vyr-cert-installer-cli --check --json prints, with "
                        "\"schema\": \"vyr-host-check/1\", \"host\" and \"checked_at\" added; or \"error\": \"unreachable\" "
                        "or \"failed\" with a \"message\") and writes the fleet's report beside them (or into --out): "
-                       "fleet.html, fleet.json, fleet.csv, fleet-junit.xml.\n\nExit codes: 0 every host in step, 1 only "
-                       "expiry warnings, 2 a host lacks a certificate or trusts a retired one, 3 the report is incomplete "
-                       "(hosts unreachable, failed, stale, or documents that are none), 4 the report could not be written; "
-                       "usage errors exit 2 as well, with nothing written."));
+                       "fleet.html, fleet.json, fleet.csv, fleet-junit.xml.\n\nExit codes, as a monitoring plugin's: 0 every host in "
+                       "step (OK), 1 only expiry warnings (WARNING), 2 a host lacks a certificate or trusts a retired one "
+                       "(CRITICAL), 3 the report is incomplete (hosts unreachable, failed, stale, or documents that are "
+                       "none) or a usage error, with nothing written (UNKNOWN), 4 the report could not be written."));
     const QCommandLineOption expiry(QStringLiteral("expiry-days"),
                                     QStringLiteral("A certificate with this many days left or fewer is expiring (30)."),
                                     QStringLiteral("days"), QStringLiteral("30"));
@@ -52,19 +52,30 @@ int main(int argc, char *argv[])
                                    QStringLiteral("days"), QStringLiteral("7"));
     parser.addOptions({expiry, previous, scope, outFolder, maxBytes, skew, stale});
     parser.addPositionalArgument(QStringLiteral("folder"), QStringLiteral("The folder of host documents."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.process(application);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    // Not QCommandLineParser::process(): its exit code for an unknown option
+    // (1) would read as a fleet with expiry warnings.
+    const auto usage = [&](const QString &why) {
+        err << QCoreApplication::applicationName() << ": " << why << "\n\n" << parser.helpText();
+        return 3;
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet(help)) {
+        out << parser.helpText();
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
+        return 0;
+    }
     bool number = false, bytesNumber = false, skewNumber = false, staleNumber = false;
     const int days = parser.value(expiry).toInt(&number);
     const qint64 cap = parser.value(maxBytes).toLongLong(&bytesNumber);
     const qint64 skewSeconds = parser.value(skew).toLongLong(&skewNumber);
     const int staleDays = parser.value(stale).toInt(&staleNumber);
     const QStringList folders = parser.positionalArguments();
-    const auto usage = [&](const QString &why) {
-        err << QCoreApplication::applicationName() << ": " << why << "\n\n" << parser.helpText();
-        return 2;
-    };
     if (folders.size() != 1)
         return usage(QStringLiteral("give one folder of host documents"));
     if (!number || days < 0)

@@ -36,6 +36,13 @@ PY
 status=0
 "$report" "$scratch/hosts" > "$scratch/report.out" || status=$?
 [ "$status" = 3 ] || fail "vyr-fleet-report exited $status, expected 3: $(cat "$scratch/report.out")"
+# Usage errors are UNKNOWN, as a monitoring plugin's.
+for usage in "--bogus $scratch/hosts" "--expiry-days x $scratch/hosts" ""; do
+    status=0
+    # shellcheck disable=SC2086
+    "$report" $usage > /dev/null 2>&1 || status=$?
+    [ "$status" = 3 ] || fail "vyr-fleet-report $usage exited $status, expected 3"
+done
 
 # No network: a page that reached for one would wait in vain.
 chrome() {
