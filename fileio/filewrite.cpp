@@ -1,14 +1,10 @@
-#include "filewrite.h"
+#include "filewrite_int.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 namespace Ps {
-
-// The platform's whole-file replacement: filewrite_posix.cpp or
-// filewrite_windows.cpp.
-bool replaceWholeFile(const QFileInfo &info, const QByteArray &bytes, Links links);
 
 Write writeIfDifferent(const QString &path, const QByteArray &bytes, Links links)
 {

@@ -1,4 +1,4 @@
-#include "filewrite.h"
+#include "filewrite_int.h"
 #include "wholefile.h"
 
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "filewrite.h"
+#include "filewrite_int.h"
 
 #include <QByteArray>
 #include <QFileInfo>
