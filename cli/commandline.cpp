@@ -270,12 +270,11 @@ QString linkOnPath(const QString &folder)
     return QString();
 }
 
-int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json, const QString &metrics)
+} // namespace
+
+int printReport(QTextStream &out, QTextStream &err, const VerbReport &report, bool json)
 {
-    const std::unique_ptr<SystemTrust> trust = systemTrustForThisMachine();
-    const QDateTime ranAt = QDateTime::currentDateTimeUtc();
-    const VerbReport report = runVerb(verb, trust.get());
-    if (verb == Verb::Check)
+    if (report.verb == Verb::Check)
         warnOfExpiry(err, report.certificates);
     warnOfRecord(err, report);
     warnOfCopies(err, report.certificates);
@@ -283,6 +282,17 @@ int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json, const QS
         printJson(out, report);
     else
         printLines(out, report);
+    return exitCodeOf(report.ending);
+}
+
+namespace {
+
+int printVerb(QTextStream &out, QTextStream &err, Verb verb, bool json, const QString &metrics)
+{
+    const std::unique_ptr<SystemTrust> trust = systemTrustForThisMachine();
+    const QDateTime ranAt = QDateTime::currentDateTimeUtc();
+    const VerbReport report = runVerb(verb, trust.get());
+    printReport(out, err, report, json);
     // A metrics file that could not be written must not read as a check that
     // passed. Its folder is often another user's (prometheus owns
     // /var/lib/prometheus), so no link on its path is followed.

@@ -13,6 +13,10 @@ namespace Ps {
 enum ExitCode { Success = 0, NotAll = 1, Usage = 2, NoRights = 3 };
 int exitCodeOf(VerbReport::Ending ending);
 
+// A verb's report as the command line prints it: warnings on err, its lines
+// (or with json its document) on out. Answers the exit code.
+int printReport(QTextStream &out, QTextStream &err, const VerbReport &report, bool json);
+
 // Which program runs the verbs: the window program opens its window when it is
 // given no option; the command-line program (what servers install, Qt Core
 // only) has no window and asks for a verb instead.

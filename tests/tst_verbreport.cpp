@@ -8,31 +8,17 @@
 
 #include <QtTest>
 
-#include <map>
-
 using namespace StoreFixture;
 
 namespace {
 
-// The words of a row, for tables a person can read.
-const std::map<Ps::Outcome, QString> &words()
-{
-    static const std::map<Ps::Outcome, QString> table{
-        {Ps::Outcome::Added, "added"},          {Ps::Outcome::Present, "present"},
-        {Ps::Outcome::Missing, "missing"},      {Ps::Outcome::Removed, "removed"},
-        {Ps::Outcome::Absent, "absent"},        {Ps::Outcome::Withdrawn, "withdrawn"},
-        {Ps::Outcome::Retired, "retired"},      {Ps::Outcome::Kept, "kept"},
-        {Ps::Outcome::UnsafeName, "unsafe"},    {Ps::Outcome::NotInBundle, "not in bundle"},
-        {Ps::Outcome::RecordUnavailable, "record"}};
-    return table;
-}
-
-QStringList wordsOf(const QVector<Ps::CertificateResult> &results)
+// Each result in the words the faces print, failures with their reason.
+QStringList wordsOf(const QVector<Ps::CertificateResult> &results, Ps::Verb verb)
 {
     QStringList found;
     for (const Ps::CertificateResult &result : results) {
-        const auto word = words().find(result.outcome);
-        found << (word == words().end() ? QStringLiteral("outcome %1").arg(int(result.outcome)) : word->second);
+        const QString reason = Ps::failureReason(result.outcome, verb);
+        found << Ps::resultWord(result.outcome) + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
     }
     return found;
 }
@@ -107,7 +93,7 @@ void TestVerbReport::verbs_data()
     const auto asWanted = Ending::AsWanted, notAll = Ending::NotAll;
     const QString shipped = QStringLiteral("settings_shipped");
     QStringList secondMissing = all("added");
-    secondMissing[1] = QStringLiteral("not in bundle");
+    secondMissing[1] = QStringLiteral("failed: no such file in the bundle");
 
     QTest::newRow("install into empty stores")
         << shipped << int(Nothing) << "" << install << asWanted << all("added") << QStringList() << Note::Kept;
@@ -129,7 +115,7 @@ void TestVerbReport::verbs_data()
         << "settings_second_root_missing" << int(Installed) << "" << check << notAll << secondMissing << QStringList()
         << Note::Kept;
     // The number 7 in the list reads as an empty name.
-    QStringList unsafe = repeated(10, QStringLiteral("unsafe"));
+    QStringList unsafe = repeated(10, QStringLiteral("failed: the name is not a bare file name"));
     unsafe[7] = QStringLiteral("added");
     unsafe[9] = QStringLiteral("added");
     QTest::newRow("install with unsafe names")
@@ -172,7 +158,7 @@ void TestVerbReport::verbs_data()
         << shipped << int(Installed | RecordLost) << "Vyr_Root_CA_2.cer" << remove << asWanted << all("removed")
         << QStringList() << Note::None;
     QTest::newRow("a record not ours to read: install changes nothing")
-        << shipped << int(RecordGarbled) << "" << install << notAll << all("record") << QStringList() << Note::Unavailable;
+        << shipped << int(RecordGarbled) << "" << install << notAll << all("failed: the record of what this program added could not be read or written") << QStringList() << Note::Unavailable;
     QTest::newRow("a record not ours to read: check knows of no retired one")
         << second << int(FirstRelease | RecordGarbled) << "" << check << notAll
         << QStringList{"present", "present", "missing", "present", "present", "present", "present"} << QStringList()
@@ -194,8 +180,8 @@ void TestVerbReport::verbs()
     const Ps::VerbReport report = Ps::runVerb(verb, nullptr);
     QVERIFY(QResource::unregisterResource(testBundle(settings)));
 
-    QCOMPARE(wordsOf(report.certificates), certificates);
-    QCOMPARE(wordsOf(report.retired), retired);
+    QCOMPARE(wordsOf(report.certificates, verb), certificates);
+    QCOMPARE(wordsOf(report.retired, verb), retired);
     QCOMPARE(report.record, record);
     QCOMPARE(report.ending, ending);
     QCOMPARE(report.verb, verb);
