@@ -1,6 +1,7 @@
 #include "runexplanation.h"
 
 #include "platform.h"
+#include "record.h"
 
 namespace Ps {
 namespace {

@@ -1,9 +1,7 @@
 #include "installrun.h"
 
-#include "bundle.h"
 #include "bundlerules.h"
 #include "queryoutcome.h"
-#include "settings.h"
 #include "storeimport.h"
 #include "storequery.h"
 #include "tempentry.h"
@@ -11,15 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringListModel>
 #include <QTemporaryDir>
 
 #include <memory>
 
 namespace Ps {
 namespace {
-
-const QString bundleCertDir = QStringLiteral(":/") + BundleRules::certificateFolder;
 
 using BundleRules::isBareFileName;
 
@@ -53,7 +48,7 @@ Outcome importFile(const QString &path, const QString &name, StoreList list, Ins
 CertificateResult copyAndImport(const QString &name, const QString &tempDir, StoreList list, InstallObserver &observer)
 {
     CertificateResult result{bundledCertificate(list, name), Outcome::NotInBundle};
-    const QString sourcePath = QDir(bundleCertDir).filePath(name);
+    const QString sourcePath = bundledFilePath(name);
     if (!QFile::exists(sourcePath))
         return result;
     const QString tempPath = tempDir + QLatin1Char('/') + name;
@@ -83,12 +78,6 @@ CertificateResult copyAndImport(const QString &name, const QString &tempDir, Sto
     return result;
 }
 
-const Bundle &compiledIn()
-{
-    static const Bundle bundle(bundledFacts(), bundleCertDir);
-    return bundle;
-}
-
 using Query = QueryAnswer (*)(const void *, std::size_t, const wchar_t *);
 using ThumbprintQuery = QueryAnswer (*)(const std::string &, const wchar_t *);
 
@@ -98,7 +87,7 @@ QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, 
     QVector<CertificateResult> results;
     for (const StoreList list : {StoreList::Root, StoreList::Intermediate}) {
         for (const QString &name : lists.of(list)) {
-            CertificateResult result{compiledIn().certificate(list, name), Outcome::UnsafeName};
+            CertificateResult result{knownCertificate(list, name), Outcome::UnsafeName};
             // Known from the build, the certificate needs no decoding.
             const bool read = !result.certificate.sha1.isEmpty();
             const std::optional<QByteArray> bytes = read ? std::nullopt : bundledBytes(name);
@@ -118,21 +107,6 @@ QVector<CertificateResult> queryAll(const CertificateLists &lists, Query query, 
 }
 
 } // namespace
-
-std::optional<QByteArray> bundledBytes(const QString &name)
-{
-    return compiledIn().bytes(name);
-}
-
-CertificateLists CertificateLists::fromSettings(const Settings &settings)
-{
-    return {settings.rootCertsModel->stringList(), settings.interimCertsModel->stringList()};
-}
-
-CertificateLists CertificateLists::fromBundle()
-{
-    return fromSettings(Settings(nullptr, QStringLiteral("Settings.json")));
-}
 
 QVector<CertificateResult> installCertificates(const CertificateLists &lists, InstallObserver &observer, bool ourTurn)
 {
@@ -182,32 +156,6 @@ bool storesWritable(const CertificateLists &lists)
             return false;
     }
     return true;
-}
-
-BundledCertificate bundledCertificate(StoreList list, const QString &name)
-{
-    BundledCertificate certificate = compiledIn().certificate(list, name);
-    if (certificate.sha1.isEmpty()) {
-        if (const std::optional<QByteArray> bytes = bundledBytes(name))
-            certificate.sha1 = QString::fromStdString(certificateThumbprint(bytes->constData(), std::size_t(bytes->size())));
-    }
-    return certificate;
-}
-
-std::optional<TrustRoot> bundledRoot(const BundledCertificate &certificate)
-{
-    const std::optional<QByteArray> bytes = bundledBytes(certificate.name);
-    return bytes ? readTrustRoot(*bytes, certificate) : std::nullopt;
-}
-
-QVector<TrustRoot> bundledRoots(const CertificateLists &lists)
-{
-    QVector<TrustRoot> roots;
-    for (const QString &name : lists.roots) {
-        if (const std::optional<TrustRoot> root = bundledRoot(bundledCertificate(StoreList::Root, name)))
-            roots.append(*root);
-    }
-    return roots;
 }
 
 } // namespace Ps

@@ -1,6 +1,8 @@
 #ifndef PS_OUTCOME_H
 #define PS_OUTCOME_H
 
+#include "bundledcertificate.h"
+
 #include <QString>
 
 namespace Ps {
@@ -28,6 +30,18 @@ enum class Outcome {
     StoreUnavailable,  // the store could not be opened (for writing, to add or delete)
     StoreRefused,
     RecordUnavailable, // the record of what this program added could not be read or written
+};
+
+// A certificate with what a verb did to it: a bundled one (its SHA-1 empty
+// when it could not be read) or a retired one of the record.
+struct CertificateResult
+{
+    BundledCertificate certificate;
+    Outcome outcome;
+    // Install: the copy was left in the temporary folder. False when
+    // something of another user's was in the way there: the import then took
+    // the bundle's bytes through a private copy, since removed.
+    bool copyLeft = true;
 };
 
 bool isFailure(Outcome outcome);
