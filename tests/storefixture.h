@@ -194,6 +194,21 @@ inline QString runProbe(QStringList arguments, const QStringList &environment)
 }
 #endif
 
+// A row's expected words: one word count times, or for each of the nine
+// shipped certificates.
+inline QStringList repeated(int count, const QString &word)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << word;
+    return list;
+}
+
+inline QStringList all(const char *word)
+{
+    return repeated(9, QLatin1String(word));
+}
+
 } // namespace StoreFixture
 
 #endif

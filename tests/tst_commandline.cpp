@@ -45,19 +45,6 @@ Run run(const QStringList &arguments, Ps::Program program = Ps::Program::Window)
 using Note = Ps::VerbReport::RecordNote;
 using Ending = Ps::VerbReport::Ending;
 
-QStringList repeated(int count, const QString &word)
-{
-    QStringList words;
-    for (int i = 0; i < count; ++i)
-        words << word;
-    return words;
-}
-
-QStringList all(const char *word)
-{
-    return repeated(9, QLatin1String(word));
-}
-
 QVector<Ps::Outcome> nine(Ps::Outcome outcome)
 {
     return QVector<Ps::Outcome>(9, outcome);

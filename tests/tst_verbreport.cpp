@@ -23,19 +23,6 @@ QStringList wordsOf(const QVector<Ps::CertificateResult> &results, Ps::Verb verb
     return found;
 }
 
-QStringList repeated(int count, const QString &word)
-{
-    QStringList list;
-    for (int i = 0; i < count; ++i)
-        list << word;
-    return list;
-}
-
-QStringList all(const char *word)
-{
-    return repeated(9, QLatin1String(word));
-}
-
 using Note = Ps::VerbReport::RecordNote;
 using Ending = Ps::VerbReport::Ending;
 
