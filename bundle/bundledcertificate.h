@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -18,6 +19,15 @@ QString storeLabel(StoreList list);
 // The list whose store has that name, if any.
 std::optional<StoreList> storeListNamed(const QString &label);
 
+// What a root may vouch for, as its name constraints say.
+struct NameScope
+{
+    bool known = false;       // read by the build's check; otherwise nothing is known of it
+    bool constrained = false; // it has name constraints; without them it may vouch for any name
+    QStringList permitted;    // "DNS:corp.example", "IP:10.0.0.0/255.0.0.0", ...
+    QStringList excluded;
+};
+
 // A certificate of a bundle, as far as it is known: what the build's check
 // read of it, what a run looked up, or what the record kept. Facts not known
 // are empty (or invalid, for the dates; -1 for the size).
@@ -31,6 +41,7 @@ struct BundledCertificate
     QDateTime notBefore; // UTC
     QDateTime notAfter;
     qint64 size = -1; // bytes of the bundled file
+    NameScope names;
 
     // The same certificate in the same store, whatever else is known of it.
     bool sameAs(const BundledCertificate &other) const { return list == other.list && sha1 == other.sha1; }

@@ -3,6 +3,7 @@
 #include "bundlerules.h"
 
 #include "certdecode.h"
+#include "nameconstraints.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -87,7 +88,10 @@ bool signedBy(X509 *certificate, X509 *issuer)
 class Checker
 {
 public:
-    Checker(const QString &folder, std::time_t now) : folder(folder), now(now) {}
+    Checker(const QString &folder, std::time_t now, bool requireNameConstraints)
+        : folder(folder), now(now), requireNameConstraints(requireNameConstraints)
+    {
+    }
 
     BundleCheck run();
 
@@ -100,12 +104,14 @@ private:
     void readList(const QJsonValue &value, StoreList list);
     void checkValidity(const Listed &listed);
     void checkRoot(const Listed &listed);
+    void checkNameScope(const Listed &listed, NameScope &scope);
     void checkIntermediate(const Listed &listed);
     void checkDuplicates();
     void warnUnlisted();
 
     const QString folder;
     const std::time_t now;
+    const bool requireNameConstraints;
     std::vector<Listed> listed;
     QSet<QString> names; // every bare name a list gives, read or not
     BundleCheck result;
@@ -155,7 +161,7 @@ void Checker::readList(const QJsonValue &value, StoreList list)
         };
         result.facts.append({list, name, QString::fromStdString(CertDecode::thumbprint(listed.back().der)),
                              QString::fromStdString(CertDecode::sha256Thumbprint(listed.back().der)), subjectOf(x509),
-                             date(X509_get0_notBefore(x509)), date(X509_get0_notAfter(x509)), qint64(bytes.size())});
+                             date(X509_get0_notBefore(x509)), date(X509_get0_notAfter(x509)), qint64(bytes.size()), NameScope{}});
     }
 }
 
@@ -183,6 +189,45 @@ void Checker::checkRoot(const Listed &listed)
         error(listed.file, QStringLiteral("a root without CA:TRUE in its basic constraints"));
     if (!signsCertificates(x509))
         error(listed.file, QStringLiteral("a root without keyCertSign in its key usage"));
+}
+
+QStringList textsOf(const std::vector<std::string> &subtrees)
+{
+    QStringList texts;
+    for (const std::string &subtree : subtrees)
+        texts.append(QString::fromStdString(subtree));
+    return texts;
+}
+
+// A root vouches for every name its constraints leave open, on every machine
+// that trusts it: said for each root, an error where the organisation asks
+// for constraints.
+void Checker::checkNameScope(const Listed &listed, NameScope &scope)
+{
+    const std::optional<CertDecode::NameConstraints> constraints = CertDecode::nameConstraints(listed.x509.get());
+    const auto gap = [&](const QString &why) {
+        if (requireNameConstraints)
+            error(listed.file, why);
+        else
+            warning(listed.file, why);
+    };
+    scope.known = true;
+    if (!constraints) {
+        gap(QStringLiteral("a root without name constraints: it may vouch for any name"));
+        return;
+    }
+    if (!constraints->readable) {
+        error(listed.file, QStringLiteral("its name constraints cannot be read"));
+        return;
+    }
+    scope.constrained = true;
+    scope.permitted = textsOf(constraints->permitted);
+    scope.excluded = textsOf(constraints->excluded);
+    // Three of the four verifiers match an IP address only against IP
+    // subtrees: DNS subtrees alone leave every address open.
+    if (constraints->constrains("DNS") && !constraints->constrains("IP"))
+        gap(QStringLiteral("a root whose name constraints cover DNS names only: it may vouch for any IP address "
+                           "(permit or exclude IP ranges too)"));
 }
 
 void Checker::checkIntermediate(const Listed &listed)
@@ -260,10 +305,14 @@ BundleCheck Checker::run()
     if (result.facts.isEmpty() && !result.failed())
         error(settingsFile, QStringLiteral("lists no certificate"));
 
-    for (const Listed &each : listed) {
+    // One fact for each listed certificate, in the same order.
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const Listed &each = listed[i];
         checkValidity(each);
-        if (each.list == StoreList::Root)
+        if (each.list == StoreList::Root) {
             checkRoot(each);
+            checkNameScope(each, result.facts[int(i)].names);
+        }
         else
             checkIntermediate(each);
     }
@@ -290,6 +339,20 @@ QByteArray literal(const QString &text)
     return out + '"';
 }
 
+QByteArray listSource(const QStringList &texts)
+{
+    QByteArray source("{");
+    for (const QString &text : texts)
+        source += (source.size() > 1 ? ", text(" : "text(") + literal(text) + ")";
+    return source + "}";
+}
+
+QByteArray nameScopeSource(const NameScope &scope)
+{
+    return QByteArray("{") + (scope.known ? "true" : "false") + ", " + (scope.constrained ? "true" : "false") + ", "
+           + listSource(scope.permitted) + ", " + listSource(scope.excluded) + "}";
+}
+
 } // namespace
 
 bool BundleCheck::failed() const
@@ -301,9 +364,9 @@ bool BundleCheck::failed() const
     return false;
 }
 
-BundleCheck checkBundle(const QString &folder, std::time_t now)
+BundleCheck checkBundle(const QString &folder, std::time_t now, bool requireNameConstraints)
 {
-    return Checker(folder, now).run();
+    return Checker(folder, now, requireNameConstraints).run();
 }
 
 QByteArray factsSource(const QVector<BundledCertificate> &facts)
@@ -320,7 +383,8 @@ QByteArray factsSource(const QVector<BundledCertificate> &facts)
                   + ", text(" + literal(each.name) + "),\n         text(" + literal(each.sha1) + "),\n         text("
                   + literal(each.sha256) + "),\n         text(" + literal(each.subject) + "),\n         date("
                   + QByteArray::number(each.notBefore.toSecsSinceEpoch()) + "), date("
-                  + QByteArray::number(each.notAfter.toSecsSinceEpoch()) + "), " + QByteArray::number(each.size) + "},\n";
+                  + QByteArray::number(each.notAfter.toSecsSinceEpoch()) + "), " + QByteArray::number(each.size) + ",\n         "
+                  + nameScopeSource(each.names) + "},\n";
     }
     return source + "    };\n}\n\n} // namespace Ps\n";
 }

@@ -27,8 +27,9 @@ struct BundleCheck
 };
 
 // Checks the bundle folder (Cert/, Json/Settings.json) as it would be shipped
-// at the time now.
-BundleCheck checkBundle(const QString &folder, std::time_t now);
+// at the time now; a root that may vouch for any name (or any IP address) is
+// an error with requireNameConstraints, a warning without.
+BundleCheck checkBundle(const QString &folder, std::time_t now, bool requireNameConstraints = false);
 
 // The facts as a C++ source defining what bundle/bundle.h declares.
 QByteArray factsSource(const QVector<BundledCertificate> &facts);

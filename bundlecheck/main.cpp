@@ -1,4 +1,4 @@
-// vyr-bundle-check <bundle folder> [<output folder> <fallback icon>]
+// vyr-bundle-check [--require-name-constraints] <bundle folder> [<output folder> <fallback icon>]
 // Checks a bundle folder before anything is built from it: one line per
 // finding on standard error, exit 1 when any is an error. Given an output
 // folder, also writes the resource list the program compiles in (vyr.qrc) and
@@ -13,6 +13,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -43,12 +44,19 @@ QByteArray resourceList(const QString &folder, const QVector<Ps::BundledCertific
 int main(int argc, char *argv[])
 {
     QTextStream err(stderr);
+    // An organisation that wants every root limited to its own names makes an
+    // unconstrained one stop the build.
+    const bool requireNameConstraints = argc > 1 && std::strcmp(argv[1], "--require-name-constraints") == 0;
+    if (requireNameConstraints) {
+        --argc;
+        ++argv;
+    }
     if (argc != 2 && argc != 4) {
-        err << "usage: vyr-bundle-check <bundle folder> [<output folder> <fallback icon>]\n";
+        err << "usage: vyr-bundle-check [--require-name-constraints] <bundle folder> [<output folder> <fallback icon>]\n";
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
-    const Ps::BundleCheck check = Ps::checkBundle(folder, std::time(nullptr));
+    const Ps::BundleCheck check = Ps::checkBundle(folder, std::time(nullptr), requireNameConstraints);
     for (const Ps::Finding &finding : check.findings) {
         err << QDir(folder).filePath(finding.file)
             << (finding.severity == Ps::Finding::Error ? ": error: " : ": warning: ") << finding.reason << '\n';

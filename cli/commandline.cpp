@@ -190,11 +190,16 @@ void printJson(QTextStream &out, const VerbReport &report)
     for (const CertificateResult &result : report.certificates + report.retired) {
         const BundledCertificate &certificate = result.certificate;
         HostCheck::Certificate entry{storeLabel(certificate.list), certificate.name, certificate.sha1,
-                                     resultWord(result.outcome), failureReason(result.outcome, verb), QDateTime(), 0};
+                                     resultWord(result.outcome), failureReason(result.outcome, verb), QDateTime(), 0,
+                                     std::nullopt};
         // What a check looks at: the other verbs change the stores, not the dates.
         if (verb == Verb::Check && certificate.notAfter.isValid()) {
             entry.notAfter = certificate.notAfter;
             entry.daysLeft = daysLeft(certificate.notAfter);
+        }
+        if (verb == Verb::Check && certificate.names.known && certificate.list == StoreList::Root) {
+            const NameScope &names = certificate.names;
+            entry.vouchesFor = HostCheck::NameScope{!names.constrained, names.permitted, names.excluded};
         }
         document.certificates.append(entry);
     }

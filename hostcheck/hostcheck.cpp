@@ -18,7 +18,8 @@ const QString keySchema = QStringLiteral("schema"), keyHost = QStringLiteral("ho
               keyStore = QStringLiteral("store"), keyName = QStringLiteral("name"),
               keyThumbprint = QStringLiteral("thumbprint"), keyResult = QStringLiteral("result"),
               keyReason = QStringLiteral("reason"), keyNotAfter = QStringLiteral("not_after"),
-              keyDaysLeft = QStringLiteral("days_left");
+              keyDaysLeft = QStringLiteral("days_left"), keyVouchesFor = QStringLiteral("vouches_for"),
+              keyPermitted = QStringLiteral("permitted"), keyExcluded = QStringLiteral("excluded");
 
 QString isoText(const QDateTime &time)
 {
@@ -49,6 +50,37 @@ std::optional<qint64> wholeDays(const QJsonValue &value)
     if (!std::isfinite(days) || std::floor(days) != days || std::fabs(days) > 1e9)
         return std::nullopt;
     return qint64(days);
+}
+
+// "any", or {"permitted": [...], "excluded": [...]}.
+QJsonValue scopeJson(const NameScope &scope)
+{
+    if (scope.any)
+        return QStringLiteral("any");
+    return QJsonObject{{keyPermitted, QJsonArray::fromStringList(scope.permitted)},
+                       {keyExcluded, QJsonArray::fromStringList(scope.excluded)}};
+}
+
+std::optional<QStringList> stringsOf(const QJsonValue &value)
+{
+    QStringList strings;
+    for (const QJsonValue &entry : value.toArray()) {
+        if (!entry.isString())
+            return std::nullopt;
+        strings.append(entry.toString());
+    }
+    return value.isArray() ? std::optional<QStringList>(strings) : std::nullopt;
+}
+
+std::optional<NameScope> scopeOf(const QJsonValue &value)
+{
+    if (value.toString() == QLatin1String("any"))
+        return NameScope{};
+    const std::optional<QStringList> permitted = stringsOf(value[keyPermitted]);
+    const std::optional<QStringList> excluded = stringsOf(value[keyExcluded]);
+    if (!value.isObject() || !permitted || !excluded)
+        return std::nullopt;
+    return NameScope{false, *permitted, *excluded};
 }
 
 } // namespace
@@ -82,6 +114,8 @@ QJsonObject toJson(const Document &document)
             entry.insert(keyNotAfter, isoText(certificate.notAfter));
             entry.insert(keyDaysLeft, certificate.daysLeft);
         }
+        if (certificate.vouchesFor)
+            entry.insert(keyVouchesFor, scopeJson(*certificate.vouchesFor));
         certificates.append(entry);
     }
     object.insert(keyVerb, document.verb);
@@ -134,7 +168,7 @@ std::optional<Document> fromJson(const QJsonObject &object, QString *why)
         const QJsonObject entry = value.toObject();
         Certificate certificate{entry.value(keyStore).toString(),  entry.value(keyName).toString(),
                                 entry.value(keyThumbprint).toString(), entry.value(keyResult).toString(),
-                                entry.value(keyReason).toString(), QDateTime(), 0};
+                                entry.value(keyReason).toString(), QDateTime(), 0, std::nullopt};
         if (certificate.name.isEmpty() || certificate.result.isEmpty())
             return none(notACheck);
         if (entry.contains(keyNotAfter)) {
@@ -143,6 +177,11 @@ std::optional<Document> fromJson(const QJsonObject &object, QString *why)
             if (!certificate.notAfter.isValid() || !days)
                 return none(certificate.name + QStringLiteral(": not_after and days_left are not a time and a whole number of days"));
             certificate.daysLeft = *days;
+        }
+        if (entry.contains(keyVouchesFor)) {
+            certificate.vouchesFor = scopeOf(entry.value(keyVouchesFor));
+            if (!certificate.vouchesFor)
+                return none(certificate.name + QStringLiteral(": vouches_for is neither \"any\" nor permitted and excluded names"));
         }
         document.certificates.append(certificate);
     }

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <optional>
@@ -30,6 +31,20 @@ inline const QString kept = QStringLiteral("kept");
 inline const QString failed = QStringLiteral("failed");
 } // namespace Result
 
+// What a root may vouch for, as its name constraints say: any name, or only
+// the permitted ones outside the excluded ones.
+struct NameScope
+{
+    bool any = true;
+    QStringList permitted;
+    QStringList excluded;
+
+    bool operator==(const NameScope &other) const
+    {
+        return any == other.any && permitted == other.permitted && excluded == other.excluded;
+    }
+};
+
 struct Certificate
 {
     QString store;
@@ -39,6 +54,7 @@ struct Certificate
     QString reason;     // why it failed; empty otherwise
     QDateTime notAfter; // UTC; invalid when the verb does not look at dates
     qint64 daysLeft = 0; // as the host counted them; a reader judges notAfter by its own clock
+    std::optional<NameScope> vouchesFor; // a check's roots, where the build read it
 };
 
 struct Document

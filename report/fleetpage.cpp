@@ -64,6 +64,21 @@ QString hostRow(const HostReport &host, const QDateTime &now, bool withVersion)
            + QStringLiteral("<td>%1</td></tr>\n").arg(escaped(host.why));
 }
 
+// What a root may vouch for, in words; "-" where the host did not say (an
+// intermediate, or a program that does not tell).
+QString scopeText(const std::optional<HostCheck::NameScope> &scope)
+{
+    if (!scope)
+        return QStringLiteral("-");
+    if (scope->any)
+        return QStringLiteral("any name");
+    QString text = scope->permitted.isEmpty() ? QStringLiteral("any name")
+                                              : QStringLiteral("only ") + scope->permitted.join(QStringLiteral(", "));
+    if (!scope->excluded.isEmpty())
+        text += QStringLiteral("; never ") + scope->excluded.join(QStringLiteral(", "));
+    return text;
+}
+
 // A part of the page as compiled in.
 QString pagePart(const QString &name)
 {
@@ -104,21 +119,29 @@ QByteArray fleetHtml(const Fleet &fleet)
         hosts += hostRow(host, now, true);
     }
 
-    // Each certificate some host lacks, with those hosts.
-    QMap<QString, QStringList> lackedBy;
+    // Each certificate the hosts report: what it may vouch for, and the hosts that lack it.
+    struct Seen
+    {
+        std::optional<HostCheck::NameScope> vouchesFor;
+        QStringList lackedBy;
+    };
+    QMap<QString, Seen> seen;
     for (const HostReport &host : fleet.hosts) {
         for (const HostCertificate &certificate : host.certificates) {
+            Seen &each = seen[certificate.store + QLatin1Char(' ') + certificate.name + QLatin1Char(' ') + certificate.thumbprint];
+            if (!each.vouchesFor)
+                each.vouchesFor = certificate.vouchesFor;
             if (certificate.result == QLatin1String("missing"))
-                lackedBy[certificate.store + QLatin1Char(' ') + certificate.name + QLatin1Char(' ') + certificate.thumbprint]
-                    .append(host.host);
+                each.lackedBy.append(host.host);
         }
     }
-    for (auto it = lackedBy.cbegin(); it != lackedBy.cend(); ++it) {
-        lacking += QStringLiteral("<tr><th scope=\"row\">%1</th><td class=\"number\">%2</td><td>%3</td></tr>\n")
-                       .arg(escaped(it.key()), QString::number(it->size()), escaped(it->join(QStringLiteral(", "))));
+    for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
+        lacking += QStringLiteral("<tr><th scope=\"row\">%1</th><td>%2</td><td class=\"number\">%3</td><td>%4</td></tr>\n")
+                       .arg(escaped(it.key()), escaped(scopeText(it->vouchesFor)), QString::number(it->lackedBy.size()),
+                            escaped(it->lackedBy.join(QStringLiteral(", "))));
     }
-    if (lackedBy.isEmpty())
-        lacking = QStringLiteral("<tr><td colspan=\"3\">No host lacks a certificate.</td></tr>\n");
+    if (seen.isEmpty())
+        lacking = QStringLiteral("<tr><td colspan=\"4\">No host reported a certificate.</td></tr>\n");
 
     const QString generated = escaped(now.toString(Qt::ISODate));
     return filled(pagePart(QStringLiteral("fleet.html")),

@@ -216,7 +216,7 @@ void TestBundle::icon()
 // the file and the fault.
 void TestBundle::check_data()
 {
-    QTest::addColumn<QStringList>("files"); // "<name in Cert/>=<test certificate>"
+    QTest::addColumn<QStringList>("files"); // "<name in Cert/>=<test certificate>", or an option of the check
     QTest::addColumn<QStringList>("roots"); // or {"=<the settings file's whole text>"}
     QTest::addColumn<QStringList>("intermediates");
     QTest::addColumn<int>("status");
@@ -226,7 +226,23 @@ void TestBundle::check_data()
     const QStringList root{QStringLiteral("Root.cer")};
     const QStringList intermediate{QStringLiteral("Int.crt")};
     const auto with = [&](const QString &file) { return chain + QStringList{file}; };
-    QTest::newRow("a root and its intermediate") << chain << root << intermediate << 0 << QString();
+    QTest::newRow("a root and its intermediate: the root may vouch for any name")
+        << chain << root << intermediate << 0
+        << QStringLiteral("Cert/Root.cer: warning: a root without name constraints: it may vouch for any name");
+    QTest::newRow("a root limited to names of its own") << QStringList{QStringLiteral("Root.cer=ncroot.der")} << root
+                                                        << QStringList() << 0 << QString();
+    QTest::newRow("a root limited to DNS names only")
+        << QStringList{QStringLiteral("Root.cer=dnsroot.der")} << root << QStringList() << 0
+        << QStringLiteral("Cert/Root.cer: warning: a root whose name constraints cover DNS names only: it may vouch "
+                          "for any IP address");
+    const QString required = QStringLiteral("--require-name-constraints");
+    QTest::newRow("names required: a root without them") << chain + QStringList{required} << root << intermediate << 1
+                                                          << QStringLiteral("Cert/Root.cer: error: a root without name constraints");
+    QTest::newRow("names required: DNS names only")
+        << QStringList{QStringLiteral("Root.cer=dnsroot.der"), required} << root << QStringList() << 1
+        << QStringLiteral("Cert/Root.cer: error: a root whose name constraints cover DNS names only");
+    QTest::newRow("names required: a root limited to its names")
+        << QStringList{QStringLiteral("Root.cer=ncroot.der"), required} << root << QStringList() << 0 << QString();
     QTest::newRow("listed, missing") << chain << QStringList{QStringLiteral("Root.cer"), QStringLiteral("Gone.cer")}
                                      << intermediate << 1 << QStringLiteral("Cert/Gone.cer: error: listed in \"rootCerts\" but missing");
     QTest::newRow("not a bare file name") << chain << QStringList{QStringLiteral("Root.cer"), QStringLiteral("../Root.cer")}
@@ -280,7 +296,12 @@ void TestBundle::check()
 
     QTemporaryDir bundle;
     QVERIFY(QDir(bundle.path()).mkpath(QStringLiteral("Cert")) && QDir(bundle.path()).mkpath(QStringLiteral("Json")));
+    QStringList options;
     for (const QString &file : files) {
+        if (file.startsWith(QLatin1String("--"))) {
+            options.append(file);
+            continue;
+        }
         const QStringList parts = file.split(QLatin1Char('='));
         QVERIFY(QFile::copy(QStringLiteral(VYR_TEST_DATA "/") + parts[1], bundle.filePath(QStringLiteral("Cert/") + parts[0])));
     }
@@ -295,7 +316,7 @@ void TestBundle::check()
     settings.close();
 
     QProcess tool;
-    tool.start(QStringLiteral(VYR_BUNDLE_CHECK), {bundle.path()});
+    tool.start(QStringLiteral(VYR_BUNDLE_CHECK), options + QStringList{bundle.path()});
     QVERIFY(tool.waitForFinished());
     const QString output = QString::fromUtf8(tool.readAllStandardError());
     QCOMPARE(tool.exitCode(), status);

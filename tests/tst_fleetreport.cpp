@@ -280,7 +280,7 @@ void FleetReportTest::files()
     QVERIFY2(html.contains("scope: %1 &lt;b&gt;; release: not reported; <span id=\"host-count\">5</span> hosts; expiring "
                            "means 30 days"), qPrintable(html));
     QVERIFY(html.contains("<td>A%1.cer expires in 9 days (2026-12-17)</td>"));
-    QVERIFY(html.contains("<tr><th scope=\"row\">ROOT %2.cer AB</th><td class=\"number\">1</td><td>=cmd</td></tr>"));
+    QVERIFY(html.contains("<tr><th scope=\"row\">ROOT %2.cer AB</th><td>-</td><td class=\"number\">1</td><td>=cmd</td></tr>"));
 
     const QVector<QStringList> rows = csvRows(QString::fromUtf8(Ps::fleetCsv(fleet)));
     QCOMPARE(rows.size(), 6);

@@ -7,7 +7,9 @@
 # Thumbprints go to <name>.sha1 (40 uppercase hex digits). Given the bundle's
 # certificate folder as $2, also same_subject.pem: a root of its own with the
 # subject of the bundle's first root, under another key. Also certificates the
-# bundle check must refuse: expired, future, selfleaf, forged; and tendays.
+# bundle check must refuse: expired, future, selfleaf, forged; and tendays;
+# and roots with name constraints: ncroot (DNS and IP; its leaves inside and
+# outside its names), dnsroot (DNS only).
 set -euo pipefail
 out=$1
 bundle=${2:+$(cd "$2" && pwd)}
@@ -37,6 +39,29 @@ authorityKeyIdentifier = keyid:always
 [selfleaf]
 basicConstraints = CA:FALSE
 keyUsage = critical, digitalSignature
+# Roots limited to names of their own: DNS names and IP addresses, or DNS names only.
+[ncroot]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+nameConstraints = critical, permitted;DNS:corp.test, permitted;IP:10.0.0.0/255.0.0.0
+[dnsroot]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+nameConstraints = critical, permitted;DNS:corp.test
+# Leaves of ncroot: one inside its names, one outside them.
+[inside]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:inside.corp.test
+authorityKeyIdentifier = keyid:always
+[outside]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:outside.example
+authorityKeyIdentifier = keyid:always
 [ca]
 default_ca = test_ca
 [test_ca]
@@ -113,7 +138,17 @@ openssl req -x509 -new -key leaf.key -sha256 -days 365 -subj "/CN=Self-signed Le
     -extensions selfleaf -out selfleaf.pem
 openssl x509 -req -in inter.csr -CA rekeyed.pem -CAkey rekeyed.key -set_serial 4 -sha256 -days 3650 \
     -extfile openssl.cnf -extensions inter -out forged.pem 2>/dev/null
-for name in expired future tendays selfleaf forged; do
+openssl req -x509 -new -key other.key -sha256 -days 3650 -subj "/CN=Corp Names Root" -config openssl.cnf \
+    -extensions ncroot -out ncroot.pem
+openssl req -x509 -new -key other.key -sha256 -days 3650 -subj "/CN=Corp DNS Root" -config openssl.cnf \
+    -extensions dnsroot -out dnsroot.pem
+serial=20
+for side in inside outside; do
+    serial=$((serial + 1))
+    openssl x509 -req -in leaf.csr -CA ncroot.pem -CAkey other.key -set_serial "$serial" -sha256 -days 365 \
+        -extfile openssl.cnf -extensions "$side" -out "$side.pem" 2>/dev/null
+done
+for name in expired future tendays selfleaf forged ncroot dnsroot; do
     openssl x509 -in "$name.pem" -outform DER -out "$name.der"
 done
 

@@ -18,6 +18,8 @@ def check(host, results, days=(4000,) * 3, hours=1):
     certificates = [{"store": "CA" if "Int" in n else "ROOT", "name": n, "thumbprint": f"{i:02X}" * 20, "result": r,
                      "not_after": (now + datetime.timedelta(days=d)).isoformat().replace("+00:00", "Z"), "days_left": d}
                     for i, (n, r, d) in enumerate(zip(names, results, days))]
+    # The root may vouch for the organisation's names only, as its check said.
+    certificates[0]["vouches_for"] = {"permitted": ["DNS:corp.test", "IP:10.0.0.0/255.0.0.0"], "excluded": []}
     return {"verb": "check", "certificates": certificates, "exit_code": 0, "summary": "",
             "schema": "vyr-host-check/1", "host": host, "version": "1.1.0",
             "checked_at": (now - datetime.timedelta(hours=hours)).isoformat().replace("+00:00", "Z")}
@@ -81,6 +83,9 @@ sorted_hosts = [row[0][0] for row in page.tables["hosts"]["rows"]]
 assert sorted_hosts == sorted((h["host"] for h in report["hosts"]), reverse=True), f"sorted: {sorted_hosts}"
 header = page.tables["hosts"]["head"][0][0][1]
 assert header.get("aria-sort") == "descending", f"the host column says {header}"
+vouching = {row[0][0].split()[1]: (row[1][0], row[2][0]) for row in page.tables["lacking"]["rows"]}
+assert vouching == {"Vyr_Root_CA_1.cer": ("only DNS:corp.test, IP:10.0.0.0/255.0.0.0", "1"),
+                    "Vyr_Int_1.crt": ("-", "0"), "Vyr_Int_2.crt": ("-", "0")}, f"the certificates' table: {vouching}"
 print(f"fleet.html in Chromium: {len(counts)} counts and {len(action)} rows that need action as fleet.json says; "
       f"sorted by host, descending")
 PY

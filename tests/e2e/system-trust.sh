@@ -45,6 +45,11 @@ make_bundle "$keys/bundle2" other.pem inter.pem
 cmake -S "$source_dir" -B "$build" -DVYR_BUNDLE_DIR="$keys/bundle2" > /dev/null
 cmake --build "$build" --target vyr-cert-installer > /dev/null
 cp "$build/app/vyr-cert-installer" "$keys/second-release"
+# A release whose root may vouch for the organisation's names only.
+make_bundle "$keys/bundle3" ncroot.pem inter.pem
+cmake -S "$source_dir" -B "$build" -DVYR_BUNDLE_DIR="$keys/bundle3" > /dev/null
+cmake --build "$build" --target vyr-cert-installer > /dev/null
+cp "$build/app/vyr-cert-installer" "$keys/constrained-release"
 cmake -S "$source_dir" -B "$build" -DVYR_BUNDLE_DIR="$keys/bundle" > /dev/null
 openssl x509 -req -in leaf.csr -CA other.pem -CAkey other.key -set_serial 9 -sha256 -days 365 \
     -extfile openssl.cnf -extensions leaf -out other-leaf.pem 2> /dev/null
@@ -81,8 +86,13 @@ server=$!
 other_tls=$((tls + 1)) other_plain=$((plain + 1))
 /usr/bin/python3 "$here/tls-server.py" "$log" "$other_tls" "$other_plain" "$keys/other-leaf.pem" "$keys/leaf.key" &
 other_server=$!
-trap "kill $server $other_server 2>/dev/null" EXIT
-for _ in $(seq 50); do grep -q "^ready$" "$log" && break; sleep 0.1; done
+inside_tls=$((tls + 2)) outside_tls=$((tls + 3))
+/usr/bin/python3 "$here/tls-server.py" "$log" "$inside_tls" "$((plain + 2))" "$keys/inside.pem" "$keys/leaf.key" &
+inside_server=$!
+/usr/bin/python3 "$here/tls-server.py" "$log" "$outside_tls" "$((plain + 3))" "$keys/outside.pem" "$keys/leaf.key" &
+outside_server=$!
+trap "kill $server $other_server $inside_server $outside_server 2>/dev/null" EXIT
+for _ in $(seq 50); do [ "$(grep -c "^ready$" "$log")" -ge 4 ] && break; sleep 0.1; done
 
 mkdir -p "$keys/home"
 # seconds, pattern, command...: with a clean environment, in a process group
@@ -180,6 +190,21 @@ clients new-root trusted "$other_tls" curl
 ! grep -q "$root_der" /etc/chromium/policies/managed/vyr-cert-installer.json || fail "the retired root stayed in Chromium'"'"'s policy"
 ! java_holds || fail "Java still holds the retired root"
 [ -z "$(find /etc/ssl/certs -xtype l)" ] || fail "dangling links: $(find /etc/ssl/certs -xtype l)"
+
+# A root limited to names of its own vouches for a leaf inside them, not one outside.
+"$keys/constrained-release" --install > "$keys/constrained.out" || fail "the constrained release: $(cat "$keys/constrained.out")"
+named() { # name, port, path, expected
+    local from verdict=none
+    from=$(wc -l < "$log")
+    bounded 20 "^(tls /$3|alert)$" curl -sS -o /dev/null --max-time 15 --resolve "$1:$2:127.0.0.1" "https://$1:$2/$3"
+    tail -n "+$((from + 1))" "$log" | grep -qx alert && verdict=refused
+    grep -qx "tls /$3" "$log" && verdict=trusted
+    echo "a root limited to corp.test: curl $verdict $1"
+    [ "$verdict" = "$4" ] || fail "curl $verdict $1 under a root limited to corp.test, expected $4: $(tail -n 5 "$keys/client.out")"
+}
+named inside.corp.test "$inside_tls" inside trusted
+named outside.example "$outside_tls" outside refused
+"$keys/constrained-release" --remove > /dev/null || fail "--remove of the constrained release"
 
 # A full disk under Firefox'"'"'s policy folder: the administrator'"'"'s own
 # policies (8,005 bytes, without our device) stay byte for byte, no
