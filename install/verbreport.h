@@ -55,10 +55,6 @@ struct VerbReport
     // Whether the certificate is in its store after the verb, as far as known.
     bool inStore(const CertificateResult &result) const { return inStoreAfter(result.outcome, verb); }
     int withdrawnCount() const;
-    // Whether the trust step failed, or left a target without the change.
-    bool trustFailed() const;
-    // Puts the retired in their order and decides how the verb ended.
-    void conclude();
 };
 
 } // namespace Ps

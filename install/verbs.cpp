@@ -15,6 +15,51 @@ namespace {
 // hangs, and then this one reports every certificate as not installed.
 constexpr int lockWaitMs = 30000;
 
+// Whether a certificate ended as the verb wants it: a bundled one in its
+// store (removal: out of it, unless it was not ours), a retired one out.
+bool asWanted(const CertificateResult &result, Verb verb, bool retired)
+{
+    if (verb == Verb::Remove)
+        return result.outcome == Outcome::Removed || result.outcome == Outcome::Absent || result.outcome == Outcome::Kept;
+    return retired ? result.outcome == Outcome::Withdrawn : inStoreAfter(result.outcome, verb);
+}
+
+// Whether the trust step failed, or left a target without the change.
+bool trustFailed(const VerbReport &report)
+{
+    const std::optional<TrustOutcome> &trust = report.trust;
+    return trust
+           && ((trust->kind != TrustOutcome::Updated && trust->kind != TrustOutcome::Unchanged
+                && trust->kind != TrustOutcome::NoFamily)
+               || !trust->unreached.isEmpty());
+}
+
+// The retired in their order (roots first, as the bundled ones are listed),
+// and how the verb ended.
+void conclude(VerbReport &report)
+{
+    std::stable_sort(report.retired.begin(), report.retired.end(), [](const CertificateResult &a, const CertificateResult &b) {
+        return a.certificate.list < b.certificate.list;
+    });
+    const VerbReport::RecordNote record = report.record;
+    if (report.certificates.isEmpty() || record == VerbReport::RecordNote::Unavailable
+        || record == VerbReport::RecordNote::Behind || trustFailed(report)) {
+        report.ending = VerbReport::Ending::NotAll;
+        return;
+    }
+    const Verb verb = report.verb;
+    const auto wanted = [verb](bool isRetired) {
+        return [verb, isRetired](const CertificateResult &result) { return asWanted(result, verb, isRetired); };
+    };
+    const bool all = std::all_of(report.certificates.cbegin(), report.certificates.cend(), wanted(false))
+                     && std::all_of(report.retired.cbegin(), report.retired.cend(), wanted(true))
+                     && std::all_of(report.trustedRoots.cbegin(), report.trustedRoots.cend(),
+                                    [](const TrustedRoot &root) { return root.held; })
+                     && std::all_of(report.targets.cbegin(), report.targets.cend(),
+                                    [](const TrustTargetState &target) { return target.holds; });
+    report.ending = all ? VerbReport::Ending::AsWanted : VerbReport::Ending::NotAll;
+}
+
 // What a verb that changes the stores needs before it touches them.
 struct Turn
 {
@@ -139,16 +184,22 @@ void changeTrust(VerbReport &report, SystemTrust *trust, const QVector<TrustRoot
     report.refreshPending = report.trust->kind == TrustOutcome::Updated;
 }
 
-// The record written, the report concluded, and the lock kept while the
-// refresh is still to run, since that is part of the verb.
+// The report concluded, and the lock kept while the refresh is still to
+// run, since that is part of the verb.
+VerbReport &concludeHolding(VerbReport &report, const Turn &turn)
+{
+    conclude(report);
+    if (report.refreshPending)
+        report.turn = turn.lock;
+    return report;
+}
+
+// The record written, then the report concluded.
 VerbReport &finish(VerbReport &report, Ledger &ledger, const Turn &turn)
 {
     if (!ledger.commit())
         report.record = VerbReport::RecordNote::Behind;
-    report.conclude();
-    if (report.refreshPending)
-        report.turn = turn.lock;
-    return report;
+    return concludeHolding(report, turn);
 }
 
 VerbReport reportOf(Verb verb)
@@ -187,7 +238,7 @@ VerbReport check(const CertificateLists &lists, SystemTrust *trust)
         }
         report.targets = trust->check(roots);
     }
-    report.conclude();
+    conclude(report);
     return report;
 }
 
@@ -198,10 +249,7 @@ VerbReport &removeAllBundled(VerbReport &report, const CertificateLists &lists, 
     report.record = VerbReport::RecordNote::None;
     report.certificates = removeCertificates(lists);
     changeTrust(report, trust, bundledRoots(lists), {}, true);
-    report.conclude();
-    if (report.refreshPending)
-        report.turn = turn.lock;
-    return report;
+    return concludeHolding(report, turn);
 }
 
 // What this program added goes, bundled or retired; what was there before
@@ -285,7 +333,7 @@ VerbReport install(const CertificateLists &lists, SystemTrust *trust, InstallObs
                 certificatesOf(withdrawnRoots), false);
     // A retired root whose files the trust step could not take away stays
     // recorded, so that the next run tries again.
-    if (report.trustFailed()) {
+    if (trustFailed(report)) {
         for (const RecordEntry &entry : withdrawnRoots)
             ledger.keepForRetry(entry);
     }
@@ -304,7 +352,7 @@ void settleTrust(VerbReport &report, const TrustOutcome &refreshed)
     report.trust = refreshed;
     report.refreshPending = false;
     report.turn.reset();
-    report.conclude();
+    conclude(report);
 }
 
 VerbReport runVerb(Verb verb, SystemTrust *trust)
