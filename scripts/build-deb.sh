@@ -2,7 +2,7 @@
 # Builds the two Debian packages from this tree with debhelper, in a copy of
 # the tree (dpkg-buildpackage writes beside the source), and lints them.
 # Leaves vyr-cert-installer-cli_*.deb and vyr-cert-installer_*.deb in
-# build-deb/ and prints their paths. Given a bundle folder, the packages carry
+# build-deb/ with their SHA256SUMS, and prints their paths. Given a bundle folder, the packages carry
 # its certificates; given a version, they take it, through a changelog entry
 # made in the copy for this build when it is not the changelog's own.
 # Usage: scripts/build-deb.sh [--bundle <folder>] [--version <x.y.z>]
@@ -28,12 +28,15 @@ else
 fi
 [ -f "$out/src/debian/control" ] || { echo "$0: no source tree to build from in $PWD" >&2; exit 1; }
 changelog=$out/src/debian/changelog
-# The changelog's last entry is the tree's version; another one gets an entry of its own.
+# The changelog's last entry is the tree's version; another one gets an entry
+# of its own, dated from the tree (a second after the tree's entry, in UTC),
+# never from the clock: dpkg takes the packages' time (SOURCE_DATE_EPOCH)
+# from it, so a release rebuilds to the same bytes.
 if [ "$version" != "$(dpkg-parsechangelog -l "$changelog" -S Version)" ]; then
     maintainer=$(sed -n 's/^ -- \(.*>\)  .*/\1/p' "$changelog" | head -n 1)
     { printf 'vyr-cert-installer (%s) unstable; urgency=medium\n\n' "$version"
       printf '  * Release %s, built from the bundle folder %s.\n\n' "$version" "$(basename "${bundle:-resources}")"
-      printf ' -- %s  %s\n\n' "$maintainer" "$(date -R)"
+      printf ' -- %s  %s\n\n' "$maintainer" "$(TZ=UTC date -R -d "@$(( $(dpkg-parsechangelog -l "$changelog" -S Timestamp) + 1 ))")"
       cat "$changelog"; } > "$changelog.new"
     mv "$changelog.new" "$changelog"
 fi
@@ -55,4 +58,6 @@ if [ "$(id -u)" = 0 ]; then
     as=(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$lint" TMPDIR="$lint")
 fi
 (cd "$lint" && "${as[@]}" lintian --fail-on error,warning ./*.changes >&2)
+# What a rebuild elsewhere is compared with.
+(cd "$out" && sha256sum -- *.deb > SHA256SUMS)
 ls "$out"/*.deb

@@ -25,11 +25,33 @@ tests/e2e/system-trust.sh . build-trust /tmp/vyr-cert-installer-tests || { statu
 
 echo "== the Debian packages: built and linted, played onto a fresh Debian host, the menu entry and its polkit action"
 debs=$(scripts/build-deb.sh)
-# The same from the tree as a release tarball has it, without .git.
+# Each package of the first folder byte for byte in the second; diffoscope says where not.
+same_bytes() {
+    local deb
+    for deb in "$1"/*.deb; do
+        cmp -s "$deb" "$2/$(basename "$deb")" && continue
+        diffoscope --text - "$deb" "$2/$(basename "$deb")" 2>&1 | head -n 60 >&2 || true
+        echo "FAIL: $(basename "$deb") rebuilt to other bytes ($3)" >&2
+        exit 1
+    done
+}
+# The same from the tree as a release tarball has it, without .git, in
+# another folder, with the files' times of the tarball, in another time zone
+# and umask: the same packages, byte for byte.
 tarball=/tmp/vyr-cert-installer-tests/tarball-tree
 rm -rf "$tarball" && mkdir -p "$tarball" && git archive HEAD | tar -x -C "$tarball"
-[ "$(cd "$tarball" && scripts/build-deb.sh | xargs -n1 basename)" = "$(xargs -n1 basename <<< "$debs")" ] \
+[ "$(cd "$tarball" && umask 002 && TZ=Pacific/Kiritimati scripts/build-deb.sh | xargs -n1 basename)" \
+  = "$(xargs -n1 basename <<< "$debs")" ] \
     || { echo "FAIL: the packages could not be built from a tree without .git" >&2; exit 1; }
+same_bytes "$(dirname "$(head -n 1 <<< "$debs")")" "$tarball/build-deb" "a tree without .git, elsewhere"
+# An organisation's release under a version of its own, built twice at two
+# times: the same bytes again.
+again=/tmp/vyr-cert-installer-tests/tarball-tree-again
+rm -rf "$again" && cp -a "$tarball" "$again"
+(cd "$tarball" && scripts/build-deb.sh --version 1.0.1 > /dev/null)
+sleep 1
+(cd "$again" && TZ=Asia/Kathmandu scripts/build-deb.sh --version 1.0.1 > /dev/null)
+same_bytes "$tarball/build-deb" "$again/build-deb" "version 1.0.1, built twice"
 tests/e2e/debian-host.sh play "$(grep '/vyr-cert-installer-cli_[^/]*\.deb$' <<< "$debs")"
 tests/e2e/desktop-entry.sh "$(grep '/vyr-cert-installer_[^/]*\.deb$' <<< "$debs")"
 
