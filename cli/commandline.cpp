@@ -175,6 +175,16 @@ void printLines(QTextStream &out, const VerbReport &report)
         text += QStringLiteral("trust target %1 %2\n")
                     .arg(target.id, target.holds ? QStringLiteral("present") : QStringLiteral("missing"));
     }
+    if (const std::optional<HostCheck::Channel> &channel = report.channel) {
+        const auto version = [](const QString &installed) {
+            return installed.isEmpty() ? QStringLiteral("not installed") : installed;
+        };
+        text += QStringLiteral("channel source ") + channel->source + QLatin1Char('\n')
+                + QStringLiteral("channel refreshed ")
+                + (channel->refreshed.isValid() ? channel->refreshed.toString(Qt::ISODate) : QStringLiteral("never"))
+                + QStringLiteral("\nchannel vyr-ca-trust ") + version(channel->trustVersion)
+                + QStringLiteral("\nchannel vyr-archive-keyring ") + version(channel->keyringVersion) + QLatin1Char('\n');
+    }
     if (trusted) {
         text += QStringLiteral("system trust: ") + trustText(*trusted) + QLatin1Char('\n');
         for (const UnreachedTarget &target : trusted->unreached)
@@ -216,6 +226,7 @@ void printJson(QTextStream &out, const VerbReport &report)
         document.trustTargets.insert(target.id, target.holds);
     for (const TrustedRoot &root : report.trustedRoots)
         document.systemTrustHolds.insert(root.name, root.held);
+    document.channel = report.channel;
     out << QString::fromUtf8(QJsonDocument(HostCheck::toJson(document)).toJson(QJsonDocument::Indented));
 }
 
@@ -254,7 +265,15 @@ QByteArray metricsText(const VerbReport &report, const QDateTime &ranAt)
                      + QLatin1Char('\n');
         }
     }
-    return (notAfter + state
+    QString channel;
+    if (report.channel && report.channel->refreshed.isValid())
+        channel = QStringLiteral("# HELP vyr_channel_refreshed_timestamp_seconds When this machine's lists of the repository were "
+                                 "last refreshed, as a Unix time.\n"
+                                 "# TYPE vyr_channel_refreshed_timestamp_seconds gauge\n"
+                                 "vyr_channel_refreshed_timestamp_seconds{source=\"")
+                  + labelValue(report.channel->source) + QStringLiteral("\"} ")
+                  + QString::number(report.channel->refreshed.toSecsSinceEpoch()) + QLatin1Char('\n');
+    return (notAfter + state + channel
             + QStringLiteral("# HELP vyr_check_success Whether the check found this machine in step (1) or not (0).\n"
                              "# TYPE vyr_check_success gauge\nvyr_check_success %1\n"
                              "# HELP vyr_check_timestamp_seconds When the check ran, as a Unix time.\n"

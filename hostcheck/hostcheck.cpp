@@ -19,7 +19,10 @@ const QString keySchema = QStringLiteral("schema"), keyHost = QStringLiteral("ho
               keyThumbprint = QStringLiteral("thumbprint"), keyResult = QStringLiteral("result"),
               keyReason = QStringLiteral("reason"), keyNotAfter = QStringLiteral("not_after"),
               keyDaysLeft = QStringLiteral("days_left"), keyVouchesFor = QStringLiteral("vouches_for"),
-              keyPermitted = QStringLiteral("permitted"), keyExcluded = QStringLiteral("excluded");
+              keyPermitted = QStringLiteral("permitted"), keyExcluded = QStringLiteral("excluded"),
+              keyChannel = QStringLiteral("channel"), keySource = QStringLiteral("source"),
+              keyRefreshed = QStringLiteral("refreshed_at"), keyTrustVersion = QStringLiteral("vyr_ca_trust"),
+              keyKeyringVersion = QStringLiteral("vyr_archive_keyring");
 
 QString isoText(const QDateTime &time)
 {
@@ -131,6 +134,16 @@ QJsonObject toJson(const Document &document)
         object.insert(keyTargets, objectOf(document.trustTargets));
     if (!document.systemTrustHolds.isEmpty())
         object.insert(keyHolds, objectOf(document.systemTrustHolds));
+    if (const std::optional<Channel> &channel = document.channel) {
+        QJsonObject entry{{keySource, channel->source}};
+        if (channel->refreshed.isValid())
+            entry.insert(keyRefreshed, isoText(channel->refreshed));
+        if (!channel->trustVersion.isEmpty())
+            entry.insert(keyTrustVersion, channel->trustVersion);
+        if (!channel->keyringVersion.isEmpty())
+            entry.insert(keyKeyringVersion, channel->keyringVersion);
+        object.insert(keyChannel, entry);
+    }
     return object;
 }
 
@@ -199,6 +212,14 @@ std::optional<Document> fromJson(const QJsonObject &object, QString *why)
     const QJsonObject holds = object.value(keyHolds).toObject();
     for (auto it = holds.begin(); it != holds.end(); ++it)
         document.systemTrustHolds.insert(it.key(), it.value().toBool());
+    if (object.contains(keyChannel)) {
+        const QJsonObject entry = object.value(keyChannel).toObject();
+        Channel channel{entry.value(keySource).toString(), isoTime(entry.value(keyRefreshed)),
+                        entry.value(keyTrustVersion).toString(), entry.value(keyKeyringVersion).toString()};
+        if (channel.source.isEmpty() || (entry.contains(keyRefreshed) && !channel.refreshed.isValid()))
+            return none(QStringLiteral("channel is not a source and an ISO 8601 time with its zone"));
+        document.channel = channel;
+    }
     return document;
 }
 

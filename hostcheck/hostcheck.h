@@ -57,6 +57,23 @@ struct Certificate
     std::optional<NameScope> vouchesFor; // a check's roots, where the build read it
 };
 
+// Where a machine takes our releases from, where it has our apt repository
+// configured: its source, when its lists were last refreshed (invalid: never
+// fetched) and the versions of our two packages there (empty: not installed).
+struct Channel
+{
+    QString source;
+    QDateTime refreshed;
+    QString trustVersion;
+    QString keyringVersion;
+
+    bool operator==(const Channel &other) const
+    {
+        return source == other.source && refreshed == other.refreshed && trustVersion == other.trustVersion
+               && keyringVersion == other.keyringVersion;
+    }
+};
+
 struct Document
 {
     // Stamped by the engine that collected it.
@@ -76,6 +93,7 @@ struct Document
     QMap<QString, QString> trustTargetsFailed;
     QMap<QString, bool> trustTargets;
     QMap<QString, bool> systemTrustHolds;
+    std::optional<Channel> channel;
 };
 
 QJsonObject toJson(const Document &document);

@@ -1,6 +1,7 @@
 #ifndef PS_VERBREPORT_H
 #define PS_VERBREPORT_H
 
+#include "hostcheck.h"
 #include "installrun.h"
 #include "outcome.h"
 #include "systemtrust.h"
@@ -44,6 +45,7 @@ struct VerbReport
     std::optional<TrustOutcome> trust;   // what the trust step did, or (check) that there is none
     QVector<TrustedRoot> trustedRoots;   // check: each root in the system trust
     QVector<TrustTargetState> targets;   // check: each trust target
+    std::optional<HostCheck::Channel> channel; // check: where releases come from, where we know
     Ending ending = Ending::NotAll;
     int imported = 0;            // install: the imports that succeeded, what the window counts
     bool refreshPending = false; // install and remove: the trust's refresh is still to run

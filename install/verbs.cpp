@@ -1,5 +1,6 @@
 #include "verbs.h"
 
+#include "channel.h"
 #include "ledger.h"
 #include "machinelock.h"
 #include "queryoutcome.h"
@@ -238,6 +239,7 @@ VerbReport check(const CertificateLists &lists, SystemTrust *trust)
         }
         report.targets = trust->check(roots);
     }
+    report.channel = channelOfThisMachine();
     conclude(report);
     return report;
 }

@@ -24,8 +24,8 @@ namespace {
 
 namespace Result = HostCheck::Result;
 
-const char *const stateNames[hostStateCount] = {"unreachable", "failed", "stale", "lacking", "retired", "expiring",
-                                                "in step"};
+const char *const stateNames[hostStateCount] = {"unreachable", "failed", "stale",    "lacking",
+                                                "retired",     "channel quiet", "expiring", "in step"};
 
 HostReport failedDocument(const QString &path, const QString &why)
 {
@@ -130,6 +130,22 @@ QStringList expiringOf(const HostReport &report, const FleetOptions &options)
     return expiring;
 }
 
+// What is wrong with a host's channel, or nothing: its lists are older than
+// the limit by the report's clock (or were never fetched).
+QString quietChannel(const std::optional<HostCheck::Channel> &channel, const FleetOptions &options)
+{
+    if (!channel)
+        return QString();
+    const QString look = QStringLiteral("; look at apt-get update there (a signing key it lacks, a proxy, the source's URL)");
+    if (!channel->refreshed.isValid())
+        return QStringLiteral("its lists of ") + channel->source + QStringLiteral(" were never fetched") + look;
+    if (channel->refreshed.daysTo(options.now) <= options.channelDays)
+        return QString();
+    return QStringLiteral("its lists of ") + channel->source + QStringLiteral(" were last refreshed ")
+           + ageText(channel->refreshed, options.now) + QStringLiteral(" ago (more than ")
+           + QString::number(options.channelDays) + QStringLiteral(" days)") + look;
+}
+
 // The state a host's check tells, worst first; its why names what to do.
 void judge(HostReport &report, const HostCheck::Document &check, const FleetOptions &options)
 {
@@ -166,6 +182,9 @@ void judge(HostReport &report, const HostCheck::Document &check, const FleetOpti
         report.state = HostState::Failed;
         report.why = QStringLiteral("its own check exited ") + QString::number(check.exitCode.value_or(-1))
                      + QStringLiteral(": ") + (check.record.isEmpty() ? check.summary : check.record);
+    } else if (const QString quiet = quietChannel(check.channel, options); !quiet.isEmpty()) {
+        report.state = HostState::ChannelQuiet;
+        report.why = quiet;
     } else if (!expiring.isEmpty()) {
         report.state = HostState::Expiring;
         report.why = expiring.join(QStringLiteral(", "));
@@ -224,7 +243,7 @@ QHash<QString, KnownHost> previousHosts(const QString &folder, const FleetOption
                                       c.value(QStringLiteral("thumbprint")).toString(),
                                       c.value(QStringLiteral("result")).toString(),
                                       c.value(QStringLiteral("reason")).toString(),
-                                      QDateTime::fromString(c.value(QStringLiteral("not_after")).toString(), Qt::ISODate).toUTC(), 0});
+                                      QDateTime::fromString(c.value(QStringLiteral("not_after")).toString(), Qt::ISODate).toUTC(), 0, std::nullopt});
         }
         countDays(host.certificates, options.now);
         known.future = inFuture(host.checkedAt, options);
@@ -322,7 +341,7 @@ int Fleet::exitCode() const
 {
     if (count(HostState::Unreachable) + count(HostState::Failed) + count(HostState::Stale) > 0)
         return 3;
-    if (count(HostState::Lacking) + count(HostState::Retired) > 0)
+    if (count(HostState::Lacking) + count(HostState::Retired) + count(HostState::ChannelQuiet) > 0)
         return 2;
     return count(HostState::Expiring) > 0 ? 1 : 0;
 }

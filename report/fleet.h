@@ -12,9 +12,11 @@ namespace Ps {
 
 // One host's state, worst first: the order the report sorts and counts by.
 // Stale: the last state known is older than the report's limit, so it says
-// nothing of the host today.
-enum class HostState { Unreachable, Failed, Stale, Lacking, Retired, Expiring, InStep };
-constexpr int hostStateCount = 7;
+// nothing of the host today. ChannelQuiet: the host's certificates are in
+// place, but it has taken nothing from the repository for longer than the
+// limit, so the next release will pass it by.
+enum class HostState { Unreachable, Failed, Stale, Lacking, Retired, ChannelQuiet, Expiring, InStep };
+constexpr int hostStateCount = 8;
 
 QString hostStateName(HostState state); // "unreachable", ..., "in step"
 bool hostStateNamed(const QString &name, HostState *state);
@@ -46,6 +48,7 @@ struct FleetOptions
     qint64 maxDocumentBytes = 1024 * 1024; // a document larger than this is no host's check
     qint64 skewSeconds = 300;              // how far ahead of the report's clock a document may be dated
     int staleDays = 7;                     // a state older than this is stale
+    int channelDays = 7;                   // lists older than this are a quiet channel
 };
 
 struct Fleet
@@ -56,7 +59,7 @@ struct Fleet
     int expiryDays = 30;
     QVector<HostReport> hosts; // worst first, then by earliest expiry, then by name
     int count(HostState state) const;
-    int exitCode() const; // 0 in step, 1 expiry only, 2 lacking or retired, 3 incomplete (unreachable, failed, stale)
+    int exitCode() const; // 0 in step, 1 expiry only, 2 lacking, retired or channel quiet, 3 incomplete (unreachable, failed, stale)
 };
 
 // The schema of the report's own fleet.json.

@@ -24,8 +24,8 @@ int main(int argc, char *argv[])
                        "\"schema\": \"vyr-host-check/1\", \"host\" and \"checked_at\" added; or \"error\": \"unreachable\" "
                        "or \"failed\" with a \"message\") and writes the fleet's report beside them (or into --out): "
                        "fleet.html, fleet.json, fleet.csv, fleet-junit.xml.\n\nExit codes, as a monitoring plugin's: 0 every host in "
-                       "step (OK), 1 only expiry warnings (WARNING), 2 a host lacks a certificate or trusts a retired one "
-                       "(CRITICAL), 3 the report is incomplete (hosts unreachable, failed, stale, or documents that are "
+                       "step (OK), 1 only expiry warnings (WARNING), 2 a host lacks a certificate, trusts a retired one "
+                       "or has taken nothing from its repository for longer than --channel-days (CRITICAL), 3 the report is incomplete (hosts unreachable, failed, stale, or documents that are "
                        "none) or a usage error, with nothing written (UNKNOWN), 4 the report could not be written."));
     const QCommandLineOption expiry(QStringLiteral("expiry-days"),
                                     QStringLiteral("A certificate with this many days left or fewer is expiring (30)."),
@@ -50,7 +50,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption stale(QStringLiteral("stale-days"),
                                    QStringLiteral("A host whose last check is older than this many days is stale (7)."),
                                    QStringLiteral("days"), QStringLiteral("7"));
-    parser.addOptions({expiry, previous, scope, outFolder, maxBytes, skew, stale});
+    const QCommandLineOption channel(QStringLiteral("channel-days"),
+                                     QStringLiteral("A host whose lists of the organisation's repository are older than "
+                                                    "this many days is a quiet channel (7)."),
+                                     QStringLiteral("days"), QStringLiteral("7"));
+    parser.addOptions({expiry, previous, scope, outFolder, maxBytes, skew, stale, channel});
     parser.addPositionalArgument(QStringLiteral("folder"), QStringLiteral("The folder of host documents."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -70,11 +74,12 @@ int main(int argc, char *argv[])
         out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
         return 0;
     }
-    bool number = false, bytesNumber = false, skewNumber = false, staleNumber = false;
+    bool number = false, bytesNumber = false, skewNumber = false, staleNumber = false, channelNumber = false;
     const int days = parser.value(expiry).toInt(&number);
     const qint64 cap = parser.value(maxBytes).toLongLong(&bytesNumber);
     const qint64 skewSeconds = parser.value(skew).toLongLong(&skewNumber);
     const int staleDays = parser.value(stale).toInt(&staleNumber);
+    const int channelDays = parser.value(channel).toInt(&channelNumber);
     const QStringList folders = parser.positionalArguments();
     if (folders.size() != 1)
         return usage(QStringLiteral("give one folder of host documents"));
@@ -86,6 +91,8 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("--max-skew takes a number of seconds"));
     if (!staleNumber || staleDays < 0)
         return usage(QStringLiteral("--stale-days takes a number of days"));
+    if (!channelNumber || channelDays < 0)
+        return usage(QStringLiteral("--channel-days takes a number of days"));
     if (!QFileInfo(folders.first()).isDir())
         return usage(QStringLiteral("'") + folders.first() + QStringLiteral("' is not a folder"));
     Ps::FleetOptions options;
@@ -94,6 +101,7 @@ int main(int argc, char *argv[])
     options.maxDocumentBytes = cap;
     options.skewSeconds = skewSeconds;
     options.staleDays = staleDays;
+    options.channelDays = channelDays;
     const Ps::Fleet fleet = Ps::buildFleet(folders.first(), parser.value(previous), options);
     const QDir folder(parser.isSet(outFolder) ? parser.value(outFolder) : folders.first());
     const std::optional<QByteArray> junit = Ps::fleetJunit(fleet);

@@ -271,6 +271,10 @@ void TestCommandLine::jsonOnRequest()
     stamped.insert("schema", Ps::HostCheck::schema);
     stamped.insert("host", "web1");
     stamped.insert("checked_at", "2026-12-08T12:00:00Z");
+    // As a machine of the repository says it; the machine here has none.
+    QVERIFY(!stamped.contains("channel"));
+    stamped.insert("channel", QJsonObject{{"source", "http://apt.example/vyr"}, {"refreshed_at", "2026-12-01T00:00:00Z"},
+                                          {"vyr_ca_trust", "1.2.0"}});
     QString why;
     const std::optional<Ps::HostCheck::Document> read = Ps::HostCheck::fromJson(stamped, &why);
     QVERIFY2(read, qPrintable(why));
@@ -278,6 +282,7 @@ void TestCommandLine::jsonOnRequest()
     QCOMPARE(read->certificates.size(), 9);
     QCOMPARE(read->certificates.at(0).result, Ps::HostCheck::Result::present);
     QVERIFY(read->certificates.at(0).notAfter.isValid());
+    QCOMPARE(read->channel->refreshed, QDateTime(QDate(2026, 12, 1), QTime(0, 0), Qt::UTC));
     QCOMPARE(Ps::HostCheck::toJson(*read), stamped);
 }
 

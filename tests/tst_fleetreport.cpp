@@ -16,7 +16,8 @@ namespace {
 
 const QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
 
-// A host's document: "host@hours-ago[#exit] cert:result:days[:days_left],..." or
+// A host's document: "host@hours-ago[#exit] cert:result:days[:days_left],..."
+// (and target:id:yes|no, channel:days-ago|never) or
 // "host@hours-ago !unreachable"; a negative age is a time ahead of the report.
 QByteArray document(const QString &line)
 {
@@ -35,6 +36,13 @@ QByteArray document(const QString &line)
         const QStringList part = certificate.split(QLatin1Char(':'));
         if (part[0] == QLatin1String("target")) {
             object.insert("trust_targets", QJsonObject{{part[1], part[2] == QLatin1String("yes")}});
+            continue;
+        }
+        if (part[0] == QLatin1String("channel")) {
+            QJsonObject channel{{"source", "http://apt.example/vyr"}, {"vyr_ca_trust", "1.2.0"}};
+            if (part[1] != QLatin1String("never"))
+                channel.insert("refreshed_at", now.addDays(-part[1].toInt()).toString(Qt::ISODate));
+            object.insert("channel", channel);
             continue;
         }
         QJsonObject entry{{"store", "ROOT"}, {"name", part[0]}, {"thumbprint", "AB"}, {"result", part[1]},
@@ -123,6 +131,15 @@ void FleetReportTest::states_data()
                                             << "web1 lacking" << "lacks trust target firefox" << 2;
     QTest::newRow("retired still trusted") << none << QStringList{"web1@1 A.cer:present:400,Old.cer:retired:40"} << 30
                                            << "web1 retired" << "still trusts retired Old.cer" << 2;
+    const QString look = QStringLiteral("; look at apt-get update there (a signing key it lacks, a proxy, the source's URL)");
+    QTest::newRow("channel quiet") << none << QStringList{"web1@1 A.cer:present:400,channel:9"} << 30 << "web1 channel quiet"
+                                   << "its lists of http://apt.example/vyr were last refreshed 9 d ago (more than 7 days)" + look
+                                   << 2;
+    QTest::newRow("channel never fetched") << none << QStringList{"web1@1 A.cer:present:400,channel:never"} << 30
+                                           << "web1 channel quiet"
+                                           << "its lists of http://apt.example/vyr were never fetched" + look << 2;
+    QTest::newRow("channel within its days") << none << QStringList{"web1@1 A.cer:present:9,channel:6"} << 30
+                                             << "web1 expiring" << "A.cer expires in 9 days (2026-12-17)" << 1;
     QTest::newRow("unreachable") << none << QStringList{"web1@1 !unreachable"} << 30 << "web1 unreachable"
                                  << "ssh: connect to host: No route to host" << 3;
     QTest::newRow("the check failed, in its own words") << none << QStringList{"web1@1 A.cer:failed:400"} << 30 << "web1 failed"
@@ -184,8 +201,9 @@ void FleetReportTest::states_data()
     QTest::newRow("worst first, then earliest expiry")
         << none
         << QStringList{"web1@1 A.cer:present:400", "web2@1 A.cer:present:20", "web3@1 A.cer:missing:400",
-                       "web4@1 A.cer:present:10", "web5@1 !unreachable"}
-        << 30 << "web5 unreachable; web3 lacking; web4 expiring; web2 expiring; web1 in step"
+                       "web4@1 A.cer:present:10", "web5@1 !unreachable", "web6@1 A.cer:present:5,channel:30",
+                       "web7@1 A.cer:retired:400,channel:30"}
+        << 30 << "web5 unreachable; web3 lacking; web7 retired; web6 channel quiet; web4 expiring; web2 expiring; web1 in step"
         << "ssh: connect to host: No route to host" << 3;
     QTest::newRow("an older document keeps the last known state")
         << QStringList{"web1@2 A.cer:missing:400"} << QStringList{"web1@30 A.cer:present:400"} << 30 << "web1 lacking*"

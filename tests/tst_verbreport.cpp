@@ -2,6 +2,7 @@
 // stores and the record, with test bundles registered at run time. What each
 // certificate came to, the retired ones, the record's note, the imports the
 // window counts and the exit code; every report checked against the stores.
+#include "channel.h"
 #include "storefixture.h"
 #include "storequery.h"
 #include "verbs.h"
@@ -42,6 +43,8 @@ private slots:
     void init();
     void verbs_data();
     void verbs();
+    void aptChannel_data();
+    void aptChannel();
 };
 
 void TestVerbReport::initTestCase()
@@ -204,6 +207,67 @@ void TestVerbReport::verbs()
         QCOMPARE(QFile::exists(storeFolder("ROOT") + '/' + thumbprint + ".crt"), !(before & RecordLost));
     }
     QVERIFY(othersUntouched());
+}
+
+// apt's files as a machine has them: the source our keyring package ships,
+// one list file, dpkg's status; what the check makes of them.
+void TestVerbReport::aptChannel_data()
+{
+    QTest::addColumn<QString>("source");   // empty: no such file
+    QTest::addColumn<QString>("listFile"); // the one file in apt's lists, dated 2026-12-01
+    QTest::addColumn<QString>("expected"); // "none", or source|refreshed|vyr-ca-trust|keyring
+
+    const QString ours = QStringLiteral("Types: deb\nURIs: http://127.0.0.1:8080\nSuites: stable\nComponents: main\n");
+    const QString refreshed = QStringLiteral("2026-12-01T00:00:00Z");
+    QTest::newRow("no source: no channel") << "" << "127.0.0.1:8080_dists_stable_InRelease" << "none";
+    QTest::newRow("switched off") << ours + "Enabled: no\n" << "127.0.0.1:8080_dists_stable_InRelease" << "none";
+    QTest::newRow("refreshed") << ours << "127.0.0.1:8080_dists_stable_InRelease"
+                               << "http://127.0.0.1:8080|" + refreshed + "|1.2.0|1.2.0+keys1";
+    QTest::newRow("a repository without InRelease") << ours << "127.0.0.1:8080_dists_stable_Release"
+                                                    << "http://127.0.0.1:8080|" + refreshed + "|1.2.0|1.2.0+keys1";
+    QTest::newRow("never fetched: another repository's lists only")
+        << ours << "deb.debian.org_debian_dists_stable_InRelease" << "http://127.0.0.1:8080||1.2.0|1.2.0+keys1";
+    // apt drops the user and quotes what is odd in a name.
+    QTest::newRow("a path, a user, odd characters")
+        << "uris:   https://me:pw@apt.example.org/vyr_ca/~x  https://mirror.example\nsuites: stable\n"
+        << "apt.example.org_vyr%5fca_%7ex_dists_stable_InRelease"
+        << "https://me:pw@apt.example.org/vyr_ca/~x|" + refreshed + "|1.2.0|1.2.0+keys1";
+}
+
+void TestVerbReport::aptChannel()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, listFile);
+    QFETCH(QString, expected);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const Ps::AptFiles files{folder.filePath("vyr.sources"), folder.filePath("lists"), folder.filePath("status")};
+    const auto write = [](const QString &path, const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    if (!source.isEmpty())
+        QVERIFY(write(files.source, source.toUtf8()));
+    QVERIFY(QDir().mkpath(files.lists));
+    QVERIFY(write(files.lists + "/" + listFile, "Origin: Vyr Trust Services\n"));
+    QFile list(files.lists + "/" + listFile);
+    QVERIFY(list.open(QIODevice::ReadWrite));
+    QVERIFY(list.setFileTime(QDateTime(QDate(2026, 12, 1), QTime(0, 0), Qt::UTC), QFileDevice::FileModificationTime));
+    list.close();
+    // Removed and left as configuration, the earlier one does not count.
+    QVERIFY(write(files.status, "Package: vyr-ca-trust\nStatus: install ok installed\nVersion: 1.2.0\n\n"
+                                "Package: other\nStatus: install ok installed\nVersion: 9\n\n"
+                                "Package: vyr-archive-keyring\nStatus: install ok installed\nVersion: 1.2.0+keys1\n"
+                                "Description: keys\n and more\n\n"
+                                "Package: vyr-archive-keyring\nStatus: deinstall ok config-files\nVersion: 0.9\n"));
+
+    const std::optional<Ps::HostCheck::Channel> channel = Ps::readAptChannel(files);
+    const QString found = !channel ? QStringLiteral("none")
+                                   : QStringList{channel->source, channel->refreshed.toString(Qt::ISODate),
+                                                 channel->trustVersion, channel->keyringVersion}
+                                         .join(QLatin1Char('|'));
+    QCOMPARE(found, expected);
 }
 
 QTEST_GUILESS_MAIN(TestVerbReport)

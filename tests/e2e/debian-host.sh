@@ -15,7 +15,10 @@
 #                         apt-get install vyr-ca-trust (curl and Java trust a
 #                         test chain, the record lists nine added); a
 #                         tampered InRelease and another key taken for
-#                         nothing; the second release (the test root retired
+#                         nothing; the signing key rotated (a host of the
+#                         old key, one of the next, one of both whose clock
+#                         passed the old one's expiry), a host left on the
+#                         old key a quiet channel in the report; the second release (the test root retired
 #                         for another) taken by unattended-upgrade; a trust
 #                         source read-only for a moment, then the timer's
 #                         service; a package under Firefox's folder
@@ -99,6 +102,7 @@ play_case() {
             || fail "--check in the host: $(cat "$VYR_OUT.check")"
         [ "$(grep -c "^[A-Z]* .* present$" "$VYR_OUT.check")" = 9 ] || fail "--check: $(cat "$VYR_OUT.check")"
         grep -qx "trust target bundle present" "$VYR_OUT.check" || fail "--check: $(cat "$VYR_OUT.check")"
+        ! grep -q "^channel " "$VYR_OUT.check" || fail "a host without the repository has a channel: $(cat "$VYR_OUT.check")"
         [ "$(grep -c "^system trust .* present$" "$VYR_OUT.check")" = 4 ] || fail "--check: $(cat "$VYR_OUT.check")"
         for lib in libQt5Gui.so.5 libQt5Widgets.so.5; do
             [ -z "$(find "$root/usr/lib" -name "$lib")" ] || fail "the command-line package brought $lib"
@@ -140,7 +144,8 @@ repository_case() {
         mkdir "$work/debs${release%%:*}" && cp "$source"/build-deb/*.deb "$work/debs${release%%:*}/"
     done
     http=$((20000 + RANDOM % 20000)) tls=$((40000 + RANDOM % 20000))
-    "$source/scripts/build-apt-repo.sh" --debs "$work/debs1" --url "http://127.0.0.1:$http" --out "$work/www" 2> /dev/null
+    # The first key lives a year: host three's clock, moved on, passes it.
+    "$source/scripts/build-apt-repo.sh" --debs "$work/debs1" --url "http://127.0.0.1:$http" --out "$work/www" --key-life 1y 2> /dev/null
     # A URL apt cannot take, or one that adds a field, is refused before anything is written.
     for bad in "http://127.0.0.1:$http/my repo" "$(printf 'http://127.0.0.1:%s\nTrusted: yes' "$http")"; do
         status=0
@@ -195,7 +200,7 @@ repository_case() {
         "$work/keys/leaf.key" &
     servers="$servers $!"
     trap "kill $servers 2> /dev/null" EXIT
-    export VYR_WORK=$work VYR_SOURCE=$source VYR_HTTP=$http VYR_TLS=$tls
+    export VYR_WORK=$work VYR_SOURCE=$source VYR_HTTP=$http VYR_TLS=$tls VYR_CACHE=$cache
     export ANSIBLE_NOCOLOR=1 HOME=/tmp/vyr-cert-installer-tests/host-home
     mkdir -p "$HOME"
     in_fresh_host bash -c '
@@ -241,14 +246,61 @@ print(sum(e[\"added\"] for e in r), \" \".join(sorted(e[\"sha1\"] for e in r)))"
         [ -L "$root/etc/systemd/system/timers.target.wants/vyr-ca-trust.timer" ] || fail "the timer is not enabled"
         echo "keyring, then apt-get install vyr-ca-trust $(version): curl and Java trust the test root, nine recorded"
 
-        "$VYR_SOURCE/scripts/build-apt-repo.sh" --debs "$VYR_WORK/debs2" --key "$VYR_WORK/www-signing-key.asc" \
-            --url "http://127.0.0.1:$VYR_HTTP" --out "$VYR_WORK/www" > /dev/null 2>&1
+        # The keys rotate. Each step out of order is refused and publishes nothing.
+        repo() { "$VYR_SOURCE/scripts/build-apt-repo.sh" --url "http://127.0.0.1:$VYR_HTTP" --out "$VYR_WORK/www" "$@"; }
+        old_key=$VYR_WORK/www-signing-key.asc next_key=$VYR_WORK/next-key.asc
+        published=(dists/stable/InRelease vyr-archive-keyring.deb vyr-archive-keyring.gpg)
+        refused() { # what the refusal says, the step
+            local says=$1 file status=0
+            shift
+            for file in "${published[@]}"; do cp "$VYR_WORK/www/$file" "$VYR_WORK/before.$(basename "$file")"; done
+            repo "$@" > "$out" 2>&1 || status=$?
+            [ "$status" = 2 ] && grep -q "$says" "$out" || fail "the step $* was taken (exit $status): $(cat "$out")"
+            for file in "${published[@]}"; do
+                cmp -s "$VYR_WORK/before.$(basename "$file")" "$VYR_WORK/www/$file" || fail "the refused step $* changed $file"
+            done
+        }
+        refused "is the only key" --retire-key "$old_key" --key "$old_key"
+        repo --add-key "$next_key" --key "$old_key" > "$out" 2>&1 || fail "the add step: $(cat "$out")"
+        refused "retire one (--retire-key) before adding another" --add-key "$VYR_WORK/third-key.asc" --key "$old_key" --key "$next_key"
+        [ ! -e "$VYR_WORK/third-key.asc" ] || fail "a refused step made a key"
+        "$VYR_SOURCE/scripts/build-apt-repo.sh" --status --out "$VYR_WORK/www" > "$VYR_WORK/status" 2>&1 \
+            && fail "a key with a year left passed the status: $(cat "$VYR_WORK/status")"
+        [ "$(grep -c "^key [0-9A-F]\{40\} expires " "$VYR_WORK/status")" = 2 ] || fail "the status: $(cat "$VYR_WORK/status")"
+        # Host two holds the next key alone; host three both, from the keyring
+        # package of the add step, and its clock passes the first key soon.
+        on() { local host=$1; shift; chroot "$host" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8 "$@"; }
+        two=$root/srv/two three=$root/srv/three
+        for host in "$two" "$three"; do
+            mkdir -p "$host" && tar -C "$host" -xzf "$VYR_CACHE"
+            mount -t proc proc "$host/proc"
+            mount --bind "$root/var/cache/apt/archives" "$host/var/cache/apt/archives"
+            cp /etc/resolv.conf "$host/etc/" && cp "$root/usr/sbin/policy-rc.d" "$host/usr/sbin/"
+        done
+        mkdir -p "$two/etc/apt/keyrings" "$VYR_WORK/next-gnupg" && chmod 0700 "$VYR_WORK/next-gnupg"
+        gpg --homedir "$VYR_WORK/next-gnupg" --batch --quiet --import "$next_key" 2> /dev/null
+        gpg --homedir "$VYR_WORK/next-gnupg" --batch --export > "$two/etc/apt/keyrings/vyr-next.gpg"
+        gpgconf --homedir "$VYR_WORK/next-gnupg" --kill all 2> /dev/null || true
+        sed "s|^Signed-By: .*|Signed-By: /etc/apt/keyrings/vyr-next.gpg|" \
+            "$VYR_WORK/keyring-tree/etc/apt/sources.list.d/vyr.sources" > "$two/etc/apt/sources.list.d/vyr.sources"
+        cp "$VYR_WORK/keyring-tree/etc/apt/apt.conf.d/51vyr-unattended-upgrades" "$two/etc/apt/apt.conf.d/"
+        cp "$VYR_WORK/www/vyr-archive-keyring.deb" "$three/tmp/"
+        on "$three" dpkg -i /tmp/vyr-archive-keyring.deb > "$out" 2>&1 || fail "the two-key keyring on host three: $(cat "$out")"
+        for host in "$two" "$three"; do
+            on "$host" apt-get update > "$out" 2>&1 && ! grep -q "^W: \|^Err" "$out" || fail "apt-get update on $host: $(cat "$out")"
+            on "$host" apt-get install -y -qq unattended-upgrades faketime vyr-ca-trust > "$out" 2>&1 || fail "$host: $(tail "$out")"
+        done
+        echo "the add step: keyring $(on "$three" dpkg-query -W -f="\${Version}" vyr-archive-keyring) of both keys; a host of the next key alone installs from it"
+
+        repo --debs "$VYR_WORK/debs2" --key "$old_key" --key "$next_key" > "$out" 2>&1 || fail "release 1.2.0: $(cat "$out")"
+        # The host that never takes the two-key keyring.
+        c apt-mark hold vyr-archive-keyring > /dev/null
         # An older release over it, or the same one under another URL, is refused and changes nothing.
         cp "$VYR_WORK/www/dists/stable/InRelease" "$VYR_WORK/InRelease.before"
         for refused in "debs1 http://127.0.0.1:$VYR_HTTP 1.2.0" "debs2 http://127.0.0.1:1/moved URL"; do
             set -- $refused
             status=0
-            "$VYR_SOURCE/scripts/build-apt-repo.sh" --debs "$VYR_WORK/$1" --key "$VYR_WORK/www-signing-key.asc" \
+            "$VYR_SOURCE/scripts/build-apt-repo.sh" --debs "$VYR_WORK/$1" --key "$old_key" --key "$next_key" \
                 --url "$2" --out "$VYR_WORK/www" > "$out" 2>&1 || status=$?
             [ "$status" = 2 ] && grep -q "$3" "$out" || fail "build-apt-repo.sh took $refused (exit $status): $(cat "$out")"
         done
@@ -284,6 +336,53 @@ print(sum(e[\"added\"] for e in r), \" \".join(sorted(e[\"sha1\"] for e in r)))"
         java_holds "$VYR_WORK/keys/other.pem" held "upgraded"
         [ ! -e "$root/var/lib/vyr-ca-trust/java-fresh" ] || fail "Java keystore was not rebuilt after the apt run"
         echo "unattended-upgrade took 1.2.0: the retired root refused (curl, Java), the new one trusted"
+        cp "$VYR_WORK/apt-get-update.out" "$VYR_WORK/rotation-one.out"
+        # The clock of host three a year on: the first key expired, the next one signs.
+        later="faketime -f +400d"
+        $later gpgv --status-fd 1 --keyring "$three/usr/share/keyrings/vyr-archive-keyring.gpg" \
+            "$VYR_WORK/www/dists/stable/InRelease" 2> /dev/null | grep -q "EXPKEYSIG" || fail "the first key has not expired on host three"
+        for host in two:"" three:"$later"; do
+            on "$root/srv/${host%%:*}" ${host#*:} apt-get -o Dir::Etc::SourceList=/dev/null -o APT::Get::List-Cleanup=0 update > "$out" 2>&1 \
+                && ! grep -q "^W: \|^Err" "$out" || fail "apt-get update on host ${host%%:*}: $(cat "$out")"
+            cp "$out" "$VYR_WORK/rotation-${host%%:*}.out"
+            on "$root/srv/${host%%:*}" unattended-upgrade > "$out" 2>&1 || fail "unattended-upgrade on ${host%%:*}: $(cat "$out")"
+            [ "$(on "$root/srv/${host%%:*}" dpkg-query -W -f="\${Version}" vyr-ca-trust)" = 1.2.0 ] \
+                || fail "unattended-upgrade on ${host%%:*} left $(on "$root/srv/${host%%:*}" dpkg-query -W -f="\${Version}" vyr-ca-trust)"
+        done
+        echo "after the add step: the old key alone, the next key alone, both with the old one expired: each takes 1.2.0"
+
+        repo --retire-key "$old_key" --key "$next_key" > "$out" 2>&1 || fail "the retire step: $(cat "$out")"
+        refused "is the only key" --retire-key "$next_key" --key "$next_key"
+        on "$three" apt-get update > "$out" 2>&1 && ! grep -q "^W: \|^Err" "$out" || fail "host three after the retire step: $(cat "$out")"
+        c apt-get update > "$out" 2>&1 || true
+        grep -q "NO_PUBKEY" "$out" || fail "the host of the old key alone took the repository signed by the next: $(cat "$out")"
+        cp "$out" "$VYR_WORK/rotation-retired.out"
+        # Its lists a week and a day old: the check carries their time, the report calls the channel quiet.
+        list=$root/var/lib/apt/lists/127.0.0.1:${VYR_HTTP}_dists_stable_InRelease
+        touch -d "8 days ago" "$list"
+        mkdir -p "$root/tmp/docs"
+        c vyr-cert-installer-cli --check --metrics /tmp/channel.prom > "$out" 2>&1 || fail "--check: $(cat "$out")"
+        grep -qx "channel refreshed $(date -u -d "@$(stat -c %Y "$list")" +%FT%TZ)" "$out" || fail "--check: $(cat "$out")"
+        grep -qx "vyr_channel_refreshed_timestamp_seconds{source=\"http://127.0.0.1:$VYR_HTTP\"} $(stat -c %Y "$list")" \
+            "$root/tmp/channel.prom" || fail "the metrics: $(cat "$root/tmp/channel.prom")"
+        c vyr-cert-installer-cli --check --json > "$root/tmp/docs/one.json" || fail "--check --json: $(cat "$root/tmp/docs/one.json")"
+        python3 -c "import json, sys, datetime
+d = json.load(open(sys.argv[1])); d.update(schema=\"vyr-host-check/1\", host=\"one\",
+    checked_at=datetime.datetime.now(datetime.timezone.utc).strftime(\"%Y-%m-%dT%H:%M:%SZ\"))
+json.dump(d, open(sys.argv[1], \"w\"))" "$root/tmp/docs/one.json"
+        status=0
+        c vyr-fleet-report /tmp/docs > "$out" 2>&1 || status=$?
+        state=$(python3 -c "import json, sys; h = json.load(open(sys.argv[1]))[\"hosts\"][0]; print(h[\"state\"] + \": \" + h[\"why\"])" \
+                "$root/tmp/docs/fleet.json")
+        [ "$status" = 2 ] && [[ $state == "channel quiet: its lists of http://127.0.0.1:$VYR_HTTP were last refreshed 8 d ago"* ]] \
+            || fail "the report (exit $status) says $state: $(cat "$out")"
+        echo "after the retire step: the two-key host takes the repository; the old-key host fails (NO_PUBKEY), and its report says $state"
+        # The next keyring mends it.
+        c apt-mark unhold vyr-archive-keyring > /dev/null
+        cp "$VYR_WORK/www/vyr-archive-keyring.deb" "$root/tmp/"
+        c dpkg -i /tmp/vyr-archive-keyring.deb > "$out" 2>&1 || fail "the next keyring: $(cat "$out")"
+        c apt-get update > "$out" 2>&1 && ! grep -q "^W: \|^Err" "$out" || fail "apt-get update with the next keyring: $(cat "$out")"
+        [ "$(stat -c %Y "$list")" -gt "$(date -d "1 day ago" +%s)" ] || fail "the lists were not refreshed"
 
         # Drift while the trust source cannot be written: apt says so and succeeds; the timer mends it.
         trust_source=$root/usr/local/share/ca-certificates
