@@ -68,7 +68,7 @@ mkdir -p build-windows && echo "$qt" > build-windows/qt-prefix
 cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt" \
     -DVYR_BUNDLE_DIR="$bundle" -DVYR_VERSION="$version" \
-    -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$PWD=." -DCMAKE_C_FLAGS="-ffile-prefix-map=$PWD=." > /dev/null
+    -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$PWD=." > /dev/null
 # The bundle's check speaks first: its errors stop the release, its warnings are shown.
 bundle_lines() { grep -E '/(Cert/[^ ]*|Json/Settings\.json): (error|warning): ' build-windows/build.log >&2; }
 cmake --build build-windows > build-windows/build.log 2>&1 || { bundle_lines || tail -n 40 build-windows/build.log >&2; exit 1; }
@@ -92,6 +92,7 @@ fi
 awk '/^# /,/^On a fresh Debian/ { if (!/^On a fresh Debian/ && !/^!\[/) print }
      /^## Without a window/,/^## The stores on Linux/ { if (!/^## The stores on Linux/) print }' README.md \
     > "$release/README.txt"
+chmod 0644 "$release/vyr-cert-installer.exe" "$release/README.txt"
 touch -d "@$SOURCE_DATE_EPOCH" "$release/vyr-cert-installer.exe" "$release/README.txt"
 (cd "$release" && python3 -m zipfile -c vyr-cert-installer-windows.zip vyr-cert-installer.exe README.txt \
     && sha256sum vyr-cert-installer.exe "vyr-cert-installer-$version.msi" vyr-cert-installer-windows.zip > SHA256SUMS)

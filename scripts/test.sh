@@ -25,15 +25,17 @@ tests/e2e/system-trust.sh . build-trust /tmp/vyr-cert-installer-tests || { statu
 
 echo "== the Debian packages: built and linted, played onto a fresh Debian host, the menu entry and its polkit action"
 debs=$(scripts/build-deb.sh)
-# Each package of the first folder byte for byte in the second; diffoscope says where not.
+# Two builds of one file byte for byte; diffoscope says where not.
+same_file() {
+    cmp -s "$1" "$2" && return 0
+    diffoscope --text - "$1" "$2" 2>&1 | head -n 60 >&2 || true
+    echo "FAIL: $(basename "$2") rebuilt to other bytes ($3)" >&2
+    exit 1
+}
+# Each package of the first folder byte for byte in the second.
 same_bytes() {
     local deb
-    for deb in "$1"/*.deb; do
-        cmp -s "$deb" "$2/$(basename "$deb")" && continue
-        diffoscope --text - "$deb" "$2/$(basename "$deb")" 2>&1 | head -n 60 >&2 || true
-        echo "FAIL: $(basename "$deb") rebuilt to other bytes ($3)" >&2
-        exit 1
-    done
+    for deb in "$1"/*.deb; do same_file "$deb" "$2/$(basename "$deb")" "$3"; done
 }
 # The same from the tree as a release tarball has it, without .git, in
 # another folder, with the files' times of the tarball, in another time zone
@@ -73,6 +75,21 @@ tests/wine/signing.sh verify build-windows/release "$signing"
 # Qt is built for size (9.4 MB, from 17.6); nobody gives the saving back unnoticed.
 exe_size=$(stat -c %s build-windows/release/vyr-cert-installer.exe)
 [ "$exe_size" -le 10000000 ] || { echo "FAIL: vyr-cert-installer.exe is $exe_size bytes, more than 10 MB" >&2; exit 1; }
+# Rebuilt unsigned from the tree without .git, elsewhere, later, in another
+# time zone and umask: the same .exe as the release's once its signature is
+# removed, and the same MSI around it.
+(cd "$tarball" && umask 002 && TZ=Pacific/Kiritimati scripts/release-windows.sh > /dev/null 2>&1) \
+    || { echo "FAIL: the Windows release could not be built from a tree without .git" >&2; exit 1; }
+rebuilt=/tmp/vyr-cert-installer-tests/windows-rebuilt
+rm -rf "$rebuilt" && mkdir -p "$rebuilt"
+osslsigncode remove-signature -in build-windows/release/vyr-cert-installer.exe -out "$rebuilt/vyr-cert-installer.exe" > /dev/null
+same_file "$rebuilt/vyr-cert-installer.exe" "$tarball/build-windows/release/vyr-cert-installer.exe" \
+    "the signed release without its signature, and an unsigned rebuild"
+msi=$(cd build-windows/release && ls vyr-cert-installer-*.msi)
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l debian/changelog -STimestamp) \
+    scripts/make-msi.sh "$rebuilt/vyr-cert-installer.exe" "$(sed 's/^vyr-cert-installer-\(.*\)\.msi$/\1/' <<< "$msi")" "$rebuilt/$msi"
+same_file "$rebuilt/$msi" "$tarball/build-windows/release/$msi" "the MSI around the same program, built twice"
+echo "the Windows release rebuilt elsewhere: $(cut -c1-16 <<< "$(sha256sum < "$rebuilt/vyr-cert-installer.exe")") the .exe, $(cut -c1-16 <<< "$(sha256sum < "$rebuilt/$msi")") the MSI, both times"
 
 echo "== under Wine: the CryptoAPI sequences, the manifest, the real program's window and verbs, the MSI, the signature trusted through the program's own --install"
 cmake -S tests/wine -B build-wine -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
