@@ -92,9 +92,10 @@ fi
 awk '/^# /,/^On a fresh Debian/ { if (!/^On a fresh Debian/ && !/^!\[/) print }
      /^## Without a window/,/^## The stores on Linux/ { if (!/^## The stores on Linux/) print }' README.md \
     > "$release/README.txt"
+# The zip keeps each entry's mode and its time in the zone it is made in.
 chmod 0644 "$release/vyr-cert-installer.exe" "$release/README.txt"
 touch -d "@$SOURCE_DATE_EPOCH" "$release/vyr-cert-installer.exe" "$release/README.txt"
-(cd "$release" && python3 -m zipfile -c vyr-cert-installer-windows.zip vyr-cert-installer.exe README.txt \
+(cd "$release" && TZ=UTC python3 -m zipfile -c vyr-cert-installer-windows.zip vyr-cert-installer.exe README.txt \
     && sha256sum vyr-cert-installer.exe "vyr-cert-installer-$version.msi" vyr-cert-installer-windows.zip > SHA256SUMS)
 cat "$release/SHA256SUMS"
 echo "vyr-cert-installer.exe: $(stat -c %s "$release/vyr-cert-installer.exe") bytes"
