@@ -235,6 +235,7 @@ QHash<QString, KnownHost> previousHosts(const QString &folder, const FleetOption
         host.why = entry.value(QStringLiteral("why")).toString();
         host.document = entry.value(QStringLiteral("document")).toString();
         host.version = entry.value(QStringLiteral("version")).toString();
+        host.keyring = entry.value(QStringLiteral("keyring")).toString();
         for (const QJsonValue &lacking : entry.value(QStringLiteral("lacking")).toArray())
             host.lacking.append(lacking.toString());
         for (const QJsonValue &certificate : entry.value(QStringLiteral("certificates")).toArray()) {
@@ -298,6 +299,8 @@ HostReport hostReportOf(const QJsonObject &object, const QString &path, const Fl
         report.why = check->message.isEmpty() ? check->error : check->message;
         return report;
     }
+    if (check->channel)
+        report.keyring = check->channel->keyringVersion;
     report.certificates = check->certificates;
     countDays(report.certificates, options.now);
     judge(report, *check, options);

@@ -34,6 +34,7 @@ struct HostReport
     QStringList lacking;  // certificate names, and trust places, the host lacks
     QString document;     // the file it came from
     QString version;      // the program's version, when the engine gave it
+    QString keyring;      // the repository's keyring package there, when the host has the channel
     bool lastKnown = false; // kept from the previous report: its document here was older
     QVector<HostCertificate> certificates;
 

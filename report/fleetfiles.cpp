@@ -103,6 +103,7 @@ QByteArray fleetJson(const Fleet &fleet)
                                  {QStringLiteral("last_known"), host.lastKnown},
                                  {QStringLiteral("document"), host.document},
                                  {QStringLiteral("version"), host.version},
+                                 {QStringLiteral("keyring"), host.keyring},
                                  {QStringLiteral("certificates"), certificates}});
     }
     const QJsonObject report{{QStringLiteral("schema"), fleetSchema},

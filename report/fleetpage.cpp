@@ -60,7 +60,11 @@ QString hostRow(const HostReport &host, const QDateTime &now, bool withVersion)
 {
     return QStringLiteral("<tr><th scope=\"row\">%1</th>").arg(escaped(host.host)) + stateCell(host.state)
            + expiryCell(host) + checkedCell(host, now)
-           + (withVersion ? QStringLiteral("<td>%1</td>").arg(escaped(host.version)) : QString())
+           // Which keys the host holds, for a rotation waiting on every host.
+           + (withVersion ? QStringLiteral("<td>%1</td>")
+                                .arg(escaped(host.keyring.isEmpty() ? host.version
+                                                                    : host.version + QStringLiteral(", keyring ") + host.keyring))
+                          : QString())
            + QStringLiteral("<td>%1</td></tr>\n").arg(escaped(host.why));
 }
 

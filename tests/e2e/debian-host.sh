@@ -264,9 +264,11 @@ print(sum(e[\"added\"] for e in r), \" \".join(sorted(e[\"sha1\"] for e in r)))"
         repo --add-key "$next_key" --key "$old_key" > "$out" 2>&1 || fail "the add step: $(cat "$out")"
         refused "retire one (--retire-key) before adding another" --add-key "$VYR_WORK/third-key.asc" --key "$old_key" --key "$next_key"
         [ ! -e "$VYR_WORK/third-key.asc" ] || fail "a refused step made a key"
+        # The first key has a year left; 200 days on, less than 180.
         "$VYR_SOURCE/scripts/build-apt-repo.sh" --status --out "$VYR_WORK/www" > "$VYR_WORK/status" 2>&1 \
-            && fail "a key with a year left passed the status: $(cat "$VYR_WORK/status")"
-        [ "$(grep -c "^key [0-9A-F]\{40\} expires " "$VYR_WORK/status")" = 2 ] || fail "the status: $(cat "$VYR_WORK/status")"
+            && [ "$(grep -c "^key [0-9A-F]\{40\} expires " "$VYR_WORK/status")" = 2 ] || fail "the status: $(cat "$VYR_WORK/status")"
+        faketime -f +200d "$VYR_SOURCE/scripts/build-apt-repo.sh" --status --out "$VYR_WORK/www" > "$out" 2>&1 \
+            && fail "a key with 165 days left passed the status: $(cat "$out")"
         # Host two holds the next key alone; host three both, from the keyring
         # package of the add step, and its clock passes the first key soon.
         on() { local host=$1; shift; chroot "$host" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8 "$@"; }

@@ -28,6 +28,9 @@ documents = {
     "db-01": check("db-01", ["present"] * 3, days=(12, 4000, 4000)),
     "web-01": check("web-01", ["missing", "present", "present"]),
     "web-02": check("web-02", ["present", "present", "retired"]),
+    "web-03": dict(check("web-03", ["present"] * 3), channel={
+        "source": "https://apt.corp.test/vyr", "vyr_ca_trust": "1.1.0", "vyr_archive_keyring": "1.1.0+keys1",
+        "refreshed_at": (now - datetime.timedelta(days=10)).isoformat().replace("+00:00", "Z")}),
     "mail-01": {"schema": "vyr-host-check/1", "host": "mail-01", "checked_at": now.isoformat().replace("+00:00", "Z"),
                 "error": "unreachable", "message": "ssh: connect to host mail-01 port 22: No route to host"},
 }
@@ -79,6 +82,9 @@ assert counts == report["counts"], f"counts {counts} against {report['counts']}"
 action = [(row[0][0], row[1][0]) for row in page.tables["action"]["rows"]]
 wanted = [(h["host"], h["state"]) for h in report["hosts"] if h["state"] != "in step"]
 assert action == wanted, f"needs action {action} against {wanted}"
+assert ("web-03", "channel quiet") in action, f"the quiet channel: {action}"
+versions = {row[0][0]: row[4][0] for row in page.tables["hosts"]["rows"]}
+assert versions["web-03"] == "1.1.0, keyring 1.1.0+keys1" and versions["web-01"] == "1.1.0", f"versions: {versions}"
 sorted_hosts = [row[0][0] for row in page.tables["hosts"]["rows"]]
 assert sorted_hosts == sorted((h["host"] for h in report["hosts"]), reverse=True), f"sorted: {sorted_hosts}"
 header = page.tables["hosts"]["head"][0][0][1]
