@@ -150,6 +150,17 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 vyr_install_missing repo
 
+# A run killed part-way left reprepro's state with what it had included: a
+# later export would publish half a release. The state from before that run
+# comes back first, and the files it had added to the pool go.
+snapshot=$out/.state-before
+if [ -d "$snapshot" ]; then
+    rm -rf "$out/db"
+    [ ! -d "$snapshot/db" ] || cp -a "$snapshot/db" "$out/db"
+    (cd "$out" && find pool -type f 2> /dev/null | sort | comm -13 "$snapshot/pool-files" - | xargs -r rm -f --)
+    rm -rf "$snapshot"
+fi
+
 # What this folder published: a release is never older than it, and the
 # same version keeps its URL.
 published() {
@@ -310,6 +321,12 @@ find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 keyring_deb=$work/vyr-archive-keyring_${version}_all.deb
 dpkg-deb --root-owner-group --build "$stage" "$keyring_deb" > /dev/null
 
+# From here until the end, the state before this run is kept for the next
+# run to put back.
+rm -rf "$snapshot.part" && mkdir -p "$snapshot.part"
+[ ! -d "$out/db" ] || cp -a "$out/db" "$snapshot.part/db"
+(cd "$out" && find pool -type f 2> /dev/null | sort) > "$snapshot.part/pool-files" || true
+mv "$snapshot.part" "$snapshot"
 mkdir -p "$out/conf"
 cat > "$out/conf/distributions" << EOF
 Origin: $origin
@@ -342,4 +359,5 @@ reprepro --silent --basedir "$out" deleteunreferenced
 dpkg-deb --fsys-tarfile "$keyring_deb" | tar -xO ./usr/share/keyrings/vyr-archive-keyring.gpg > "$work/keyring.gpg"
 cp "$keyring_deb" "$out/.vyr-archive-keyring.deb" && mv "$out/.vyr-archive-keyring.deb" "$out/vyr-archive-keyring.deb"
 cp "$work/keyring.gpg" "$out/.vyr-archive-keyring.gpg" && mv "$out/.vyr-archive-keyring.gpg" "$published_keyring"
+rm -rf "$snapshot"
 echo "$out: $origin, $suite, $(published vyr-ca-trust version), keyring $(published vyr-archive-keyring version), signed by ${signers[*]}"

@@ -146,6 +146,13 @@ repository_case() {
     http=$((20000 + RANDOM % 20000)) tls=$((40000 + RANDOM % 20000))
     # The first key lives a year: host three's clock, moved on, passes it.
     "$source/scripts/build-apt-repo.sh" --debs "$work/debs1" --url "http://127.0.0.1:$http" --out "$work/www" --key-life 1y 2> /dev/null
+    # The same release into another folder, later, in another time zone and umask: the same keyring package.
+    sleep 1
+    (umask 002 && TZ=Asia/Kathmandu "$source/scripts/build-apt-repo.sh" --debs "$work/debs1" --key "$work/www-signing-key.asc" \
+        --url "http://127.0.0.1:$http" --out "$work/again" > /dev/null 2>&1)
+    cmp -s "$work/www/vyr-archive-keyring.deb" "$work/again/vyr-archive-keyring.deb" \
+        || fail "the keyring package rebuilt to other bytes: $(diffoscope --text - "$work/www/vyr-archive-keyring.deb" \
+                "$work/again/vyr-archive-keyring.deb" 2>&1 | head -n 40)"
     # A URL apt cannot take, or one that adds a field, is refused before anything is written.
     for bad in "http://127.0.0.1:$http/my repo" "$(printf 'http://127.0.0.1:%s\nTrusted: yes' "$http")"; do
         status=0
