@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <limits>
 
 // Outside any namespace, as Qt's macro wants; a static library's resources
@@ -83,6 +84,41 @@ QString scopeText(const std::optional<HostCheck::NameScope> &scope)
     return text;
 }
 
+// A table's head: sortable columns are buttons.
+QString headOf(const QStringList &columns, bool sortable)
+{
+    QString head = QStringLiteral("<thead><tr>");
+    for (const QString &column : columns) {
+        head += sortable ? QStringLiteral("<th scope=\"col\" aria-sort=\"none\"><button type=\"button\">%1</button></th>").arg(column)
+                         : QStringLiteral("<th scope=\"col\">%1</th>").arg(column);
+    }
+    return head + QStringLiteral("</tr></thead>");
+}
+
+// A long table as blocks of rows, each its own table in a block the browser
+// may leave unlaid until it is scrolled near; the first holds the head and
+// the table's id. The columns' widths are fixed, so that blocks line up.
+QString blocked(const QString &id, const QStringList &names, bool sortable, const QVector<int> &widths,
+                const QStringList &rows)
+{
+    constexpr int blockRows = 200, rowPixels = 22;
+    QString columns = QStringLiteral("<colgroup>");
+    for (const int width : widths)
+        columns += QStringLiteral("<col style=\"width: %1%\">").arg(width);
+    columns += QStringLiteral("</colgroup>");
+    QString out;
+    for (int first = 0; first == 0 || first < rows.size(); first += blockRows) {
+        const int count = std::min<int>(blockRows, rows.size() - first);
+        out += QStringLiteral("<div class=\"block\" style=\"contain-intrinsic-size: auto %1px\"><table %2>")
+                   .arg(QString::number(std::max(count, 1) * rowPixels),
+                        first > 0 ? QStringLiteral("data-of=\"") + id + QStringLiteral("\"")
+                                  : QStringLiteral("id=\"") + id + (sortable ? QStringLiteral("\" class=\"sortable\"") : QStringLiteral("\"")))
+               + columns + (first == 0 ? headOf(names, sortable) : QString()) + QStringLiteral("<tbody>\n")
+               + QStringList(rows.mid(first, count)).join(QString()) + QStringLiteral("</tbody></table></div>\n");
+    }
+    return out;
+}
+
 // A part of the page as compiled in.
 QString pagePart(const QString &name)
 {
@@ -111,7 +147,8 @@ QByteArray fleetHtml(const Fleet &fleet)
 {
     initPageResources();
     const QDateTime &now = fleet.generated;
-    QString counts, action, options, hosts, lacking;
+    QString counts, options, lacking;
+    QStringList action, hosts;
     for (int i = 0; i < hostStateCount; ++i) {
         counts += QStringLiteral("<tr>") + stateCell(HostState(i))
                   + QStringLiteral("<td class=\"number\">%1</td></tr>\n").arg(fleet.count(HostState(i)));
@@ -119,8 +156,8 @@ QByteArray fleetHtml(const Fleet &fleet)
     }
     for (const HostReport &host : fleet.hosts) {
         if (host.state != HostState::InStep)
-            action += hostRow(host, now, false);
-        hosts += hostRow(host, now, true);
+            action.append(hostRow(host, now, false));
+        hosts.append(hostRow(host, now, true));
     }
 
     // Each certificate the hosts report: what it may vouch for, and the hosts that lack it.
@@ -157,9 +194,17 @@ QByteArray fleetHtml(const Fleet &fleet)
                    {QStringLiteral("host-count"), QString::number(fleet.hosts.size())},
                    {QStringLiteral("expiry-days"), QString::number(fleet.expiryDays)},
                    {QStringLiteral("count-rows"), counts},
-                   {QStringLiteral("action-rows"), action},
+                   {QStringLiteral("action-blocks"),
+                    blocked(QStringLiteral("action"),
+                            {QStringLiteral("Host"), QStringLiteral("State"), QStringLiteral("Days left"),
+                             QStringLiteral("Checked"), QStringLiteral("What to do")}, false,
+                            {14, 12, 8, 12, 54}, action)},
                    {QStringLiteral("state-options"), options},
-                   {QStringLiteral("host-rows"), hosts},
+                   {QStringLiteral("host-blocks"),
+                    blocked(QStringLiteral("hosts"),
+                            {QStringLiteral("Host"), QStringLiteral("State"), QStringLiteral("Days left"),
+                             QStringLiteral("Checked"), QStringLiteral("Version"), QStringLiteral("Why")}, true,
+                            {14, 12, 8, 12, 14, 40}, hosts)},
                    {QStringLiteral("lacking-rows"), lacking}})
         .toUtf8();
 }

@@ -3,19 +3,31 @@
     var cell = row.cells[column];
     return cell.hasAttribute('data-sort') ? cell.getAttribute('data-sort') : cell.textContent;
   }
+  // A long table's rows stand in blocks, one table each (the first with the
+  // head): sorting and filtering act on the rows of every block.
+  function bodiesOf(table) {
+    return Array.prototype.slice.call(table.closest('.blocks').querySelectorAll('tbody'));
+  }
+  function rowsOf(table) {
+    return bodiesOf(table).reduce(function (rows, body) { return rows.concat(Array.prototype.slice.call(body.rows)); }, []);
+  }
   function sortBy(table, column, order) {
     var headers = table.tHead.rows[0].cells;
     for (var i = 0; i < headers.length; i++) headers[i].setAttribute('aria-sort', i === column ? order : 'none');
-    var body = table.tBodies[0], rows = Array.prototype.slice.call(body.rows);
-    var keyed = rows.map(function (row) { return [key(row, column), row]; });
+    var bodies = bodiesOf(table), sizes = bodies.map(function (body) { return body.rows.length; });
+    var keyed = rowsOf(table).map(function (row) { return [key(row, column), row]; });
     var numeric = keyed.every(function (k) { return k[0] !== '' && !isNaN(k[0]); });
     keyed.sort(function (a, b) {
       var x = numeric ? Number(a[0]) - Number(b[0]) : a[0].localeCompare(b[0]);
       return order === 'descending' ? -x : x;
     });
-    var fragment = document.createDocumentFragment();
-    keyed.forEach(function (k) { fragment.appendChild(k[1]); });
-    body.appendChild(fragment);
+    var next = 0;
+    bodies.forEach(function (body, b) {
+      var fragment = document.createDocumentFragment();
+      keyed.slice(next, next + sizes[b]).forEach(function (k) { fragment.appendChild(k[1]); });
+      next += sizes[b];
+      body.appendChild(fragment);
+    });
   }
   Array.prototype.forEach.call(document.querySelectorAll('table.sortable'), function (table) {
     Array.prototype.forEach.call(table.tHead.rows[0].cells, function (th, column) {
@@ -28,13 +40,19 @@
       state = document.getElementById('filter-state');
   function filter() {
     var wanted = text.value.toLowerCase(), only = state.value;
-    Array.prototype.forEach.call(hosts.tBodies[0].rows, function (row) {
+    rowsOf(hosts).forEach(function (row) {
       row.hidden = (wanted && row.textContent.toLowerCase().indexOf(wanted) < 0)
                    || (only && row.cells[1].textContent !== only);
     });
   }
   text.addEventListener('input', filter);
   state.addEventListener('change', filter);
-  var asked = /^#sort=(\d+)-(ascending|descending)$/.exec(location.hash);
+  // #sort=0-descending and #filter=text, alone or joined by &, for a link to a view.
+  var asked = /(?:^#|&)sort=(\d+)-(ascending|descending)(?:&|$)/.exec(location.hash);
   if (asked && Number(asked[1]) < hosts.tHead.rows[0].cells.length) sortBy(hosts, Number(asked[1]), asked[2]);
+  var looked = /(?:^#|&)filter=([^&]*)/.exec(location.hash);
+  if (looked) {
+    text.value = decodeURIComponent(looked[1]);
+    filter();
+  }
 })();

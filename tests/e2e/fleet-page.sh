@@ -64,14 +64,16 @@ class Tables(html.parser.HTMLParser):
         super().__init__(); self.tables, self.table, self.cell = {}, None, None
     def handle_starttag(self, tag, attrs):
         attrs = dict(attrs)
-        if tag == "table": self.table = self.tables.setdefault(attrs.get("id"), {"head": [], "rows": []})
-        elif tag == "tr" and self.table is not None: self.row = []
+        # A long table's later blocks are tables of its rows.
+        if tag == "table": self.table = self.tables.setdefault(attrs.get("id") or attrs["data-of"], {"head": [], "rows": []})
+        elif tag == "tr" and self.table is not None: self.row = []; self.hidden = "hidden" in attrs
         elif tag in ("td", "th") and self.table is not None: self.cell = ""; self.attrs = attrs
     def handle_endtag(self, tag):
         if tag in ("td", "th") and self.cell is not None:
             self.row.append((self.cell.strip(), self.attrs)); self.cell = None
         elif tag == "tr" and self.table is not None:
             (self.table["head"] if all(a.get("scope") == "col" for _, a in self.row) else self.table["rows"]).append(self.row)
+            if self.hidden: self.table.setdefault("hidden", set()).add(self.row[0][0])
         elif tag == "table": self.table = None
     def handle_data(self, data):
         if self.cell is not None: self.cell += data
@@ -96,3 +98,47 @@ print(f"fleet.html in Chromium: {len(counts)} counts and {len(action)} rows that
       f"sorted by host, descending")
 PY
 [ -s "$scratch/fleet.png" ] || fail "no screenshot"
+
+# 10,000 hosts, one in eight lacking a root: sorting brings the last block's host first, and the
+# filter finds one that sorting put into the last block.
+python3 - "$scratch/big" << 'PY'
+import datetime, json, os, sys
+os.makedirs(sys.argv[1])
+at = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0).isoformat().replace("+00:00", "Z")
+for n in range(10000):
+    result = "missing" if n % 8 == 3 else "present"
+    json.dump({"schema": "vyr-host-check/1", "host": f"h{n:05}", "checked_at": at, "verb": "check", "exit_code": 0,
+               "certificates": [{"store": "ROOT", "name": "Vyr_Root_CA_1.cer", "thumbprint": "AB" * 20, "result": result}]},
+              open(f"{sys.argv[1]}/h{n:05}.json", "w"))
+PY
+status=0
+"$report" "$scratch/big" > "$scratch/big.out" || status=$?
+[ "$status" = 2 ] || fail "vyr-fleet-report over 10,000 hosts exited $status: $(cat "$scratch/big.out")"
+chrome --dump-dom "file://$scratch/big/fleet.html#sort=0-descending&filter=h00001" > "$scratch/big-dom.html"
+python3 - "$scratch/big-dom.html" << 'PY'
+import html.parser, sys
+class Rows(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__(); self.tables, self.table, self.blocks, self.cell = {}, None, {}, None
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        if tag == "table":
+            self.table = attrs.get("id") or attrs["data-of"]
+            self.blocks[self.table] = self.blocks.get(self.table, 0) + 1
+        elif tag == "tr" and self.table: self.hidden = "hidden" in attrs; self.first = None
+        elif tag in ("td", "th") and self.table and self.first is None: self.cell = ""
+    def handle_endtag(self, tag):
+        if tag in ("td", "th") and self.cell is not None: self.first = self.cell.strip(); self.cell = None
+        elif tag == "tr" and self.table and self.first not in (None, "Host"):
+            self.tables.setdefault(self.table, []).append((self.first, self.hidden))
+        elif tag == "table": self.table = None
+    def handle_data(self, data):
+        if self.cell is not None: self.cell += data
+page = Rows(); page.feed(open(sys.argv[1]).read())
+hosts = page.tables["hosts"]
+assert page.blocks["hosts"] == 50 and page.blocks["action"] == 7, f"blocks: {page.blocks}"
+assert [h for h, _ in hosts] == [f"h{n:05}" for n in reversed(range(10000))], "the 10,000 hosts are not sorted by name"
+shown = [h for h, hidden in hosts if not hidden]
+assert shown == ["h00001"] and hosts.index(("h00001", False)) >= 9800, f"the filter shows {shown[:5]}"
+print(f"10,000 hosts in {page.blocks['hosts']} blocks: sorted by name across blocks, the filter finds h00001 in the last block")
+PY
