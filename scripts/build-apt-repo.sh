@@ -69,6 +69,11 @@ key_facts() {
                    $1 == "uid" && fpr != "" { print fpr ":" expires ":" $10; fpr = "" }'
 }
 
+# gpg and reprepro first, as a new machine has neither.
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+vyr_install_missing repo
+
 if $status; then
     [ -z "$url$debs$add$retire${keys[*]}${options[*]}" ] || usage
     [ -s "$published_keyring" ] || { echo "$0: $out publishes no keyring" >&2; exit 2; }
@@ -146,9 +151,6 @@ if [ -n "$retire" ]; then
     [ "${#in_use[@]}" -gt 1 ] \
         || refuse "$old is the only key of $out: add the next one first (--add-key), and retire this once every machine holds both"
 fi
-cd "$(dirname "$0")/.."
-. scripts/deps.sh
-vyr_install_missing repo
 
 # A run killed part-way left reprepro's state with what it had included: a
 # later export would publish half a release. The state from before that run
