@@ -119,6 +119,91 @@ QString blocked(const QString &id, const QStringList &names, bool sortable, cons
     return out;
 }
 
+// Each certificate the hosts report: what it may vouch for, when it ends,
+// the hosts that lack it and those that still hold it though it is retired.
+struct Seen
+{
+    QString name;
+    std::optional<HostCheck::NameScope> vouchesFor;
+    QDateTime notAfter;
+    QStringList lackedBy;
+    int retiredOn = 0;
+};
+
+// The hosts' states as one bar, a segment a state in its colour, with the
+// counts; its text says the same, and so does the table below it.
+QString stateBar(const Fleet &fleet)
+{
+    constexpr double width = 1000;
+    QStringList said;
+    QString segments;
+    double x = 0;
+    for (int i = 0; i < hostStateCount; ++i) {
+        const int count = fleet.count(HostState(i));
+        if (count == 0)
+            continue;
+        const QString name = hostStateName(HostState(i));
+        said.append(QString::number(count) + QLatin1Char(' ') + name);
+        const double w = width * count / fleet.hosts.size();
+        segments += QStringLiteral("<rect class=\"segment %1\" x=\"%2\" y=\"0\" width=\"%3\" height=\"32\"><title>%4</title></rect>")
+                        .arg(stateClass(HostState(i)), QString::number(x, 'f', 1), QString::number(w, 'f', 1),
+                             escaped(said.last()));
+        if (w >= 28)
+            segments += QStringLiteral("<text class=\"%1\" x=\"%2\" y=\"21\" text-anchor=\"middle\">%3</text>")
+                            .arg(stateClass(HostState(i)), QString::number(x + w / 2, 'f', 1), QString::number(count));
+        x += w;
+    }
+    const QString title = fleet.hosts.isEmpty() ? QStringLiteral("No hosts.")
+                                                : QStringLiteral("The hosts by state: ") + said.join(QStringLiteral(", ")) + '.';
+    return QStringLiteral("<svg class=\"picture\" id=\"state-bar\" viewBox=\"0 0 1000 32\" role=\"img\" "
+                          "aria-labelledby=\"state-bar-title\"><title id=\"state-bar-title\">%1</title>%2</svg>")
+        .arg(escaped(title), segments);
+}
+
+// When each certificate ends, from today: a bar a certificate, in red where
+// hosts still hold it retired; its text says the same, and so does the
+// table below it.
+QString expiryTimeline(const QVector<Seen> &certificates, const QDateTime &now)
+{
+    constexpr int left = 330, right = 980, row = 24;
+    QDateTime last = now.addDays(365);
+    for (const Seen &each : certificates)
+        last = std::max(last, each.notAfter);
+    const double span = std::max<qint64>(1, now.secsTo(last));
+    const auto at = [&](const QDateTime &time) {
+        return left + (right - left) * std::clamp(now.secsTo(time) / span, 0.0, 1.0);
+    };
+    QString marks;
+    for (int year = now.date().year() + 1; year <= last.date().year(); ++year) {
+        const double x = at(QDateTime(QDate(year, 1, 1), QTime(0, 0), Qt::UTC));
+        marks += QStringLiteral("<line class=\"tick\" x1=\"%1\" x2=\"%1\" y1=\"0\" y2=\"%2\"/><text class=\"tick\" x=\"%1\" y=\"%3\" "
+                                "text-anchor=\"middle\">%4</text>")
+                     .arg(QString::number(x, 'f', 1), QString::number(certificates.size() * row),
+                          QString::number(certificates.size() * row + 14), QString::number(year));
+    }
+    QStringList said;
+    int y = 0;
+    for (const Seen &each : certificates) {
+        const QString ends = each.notAfter.isValid() ? each.notAfter.date().toString(Qt::ISODate) : QStringLiteral("unknown");
+        const QString retired = each.retiredOn == 0 ? QString()
+                                : each.retiredOn == 1 ? QStringLiteral(", retired but held by 1 host")
+                                                      : QStringLiteral(", retired but held by %1 hosts").arg(each.retiredOn);
+        said.append(each.name + QStringLiteral(" ends ") + ends + retired);
+        marks += QStringLiteral("<text x=\"0\" y=\"%1\">%2</text>").arg(y + 16).arg(escaped(each.name + QStringLiteral(" (") + ends + ')'));
+        if (each.notAfter.isValid())
+            marks += QStringLiteral("<rect class=\"%1\" x=\"%2\" y=\"%3\" width=\"%4\" height=\"12\"><title>%5</title></rect>")
+                         .arg(each.retiredOn > 0 ? QStringLiteral("retired") : QStringLiteral("valid"), QString::number(left),
+                              QString::number(y + 6), QString::number(std::max(1.0, at(each.notAfter) - left), 'f', 1),
+                              escaped(said.last()));
+        y += row;
+    }
+    const QString title = certificates.isEmpty() ? QStringLiteral("No host reported a certificate.")
+                                                 : QStringLiteral("When each certificate ends: ") + said.join(QStringLiteral("; ")) + '.';
+    return QStringLiteral("<svg class=\"picture\" id=\"expiry-timeline\" viewBox=\"0 0 1000 %1\" role=\"img\" "
+                          "aria-labelledby=\"expiry-timeline-title\"><title id=\"expiry-timeline-title\">%2</title>%3</svg>")
+        .arg(QString::number(y + 20), escaped(title), marks);
+}
+
 // A part of the page as compiled in.
 QString pagePart(const QString &name)
 {
@@ -160,29 +245,34 @@ QByteArray fleetHtml(const Fleet &fleet)
         hosts.append(hostRow(host, now, true));
     }
 
-    // Each certificate the hosts report: what it may vouch for, and the hosts that lack it.
-    struct Seen
-    {
-        std::optional<HostCheck::NameScope> vouchesFor;
-        QStringList lackedBy;
-    };
     QMap<QString, Seen> seen;
     for (const HostReport &host : fleet.hosts) {
         for (const HostCertificate &certificate : host.certificates) {
-            Seen &each = seen[certificate.store + QLatin1Char(' ') + certificate.name + QLatin1Char(' ') + certificate.thumbprint];
+            const QString key = certificate.store + QLatin1Char(' ') + certificate.name + QLatin1Char(' ') + certificate.thumbprint;
+            Seen &each = seen[key];
+            each.name = certificate.name;
             if (!each.vouchesFor)
                 each.vouchesFor = certificate.vouchesFor;
+            if (!each.notAfter.isValid())
+                each.notAfter = certificate.notAfter;
             if (certificate.result == QLatin1String("missing"))
                 each.lackedBy.append(host.host);
+            if (certificate.result == QLatin1String("retired"))
+                ++each.retiredOn;
         }
     }
     for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
-        lacking += QStringLiteral("<tr><th scope=\"row\">%1</th><td>%2</td><td class=\"number\">%3</td><td>%4</td></tr>\n")
+        lacking += QStringLiteral("<tr><th scope=\"row\">%1</th><td>%2</td><td class=\"number\">%3</td><td>%4</td><td>%5</td>"
+                                  "<td class=\"number\">%6</td></tr>\n")
                        .arg(escaped(it.key()), escaped(scopeText(it->vouchesFor)), QString::number(it->lackedBy.size()),
-                            escaped(it->lackedBy.join(QStringLiteral(", "))));
+                            escaped(it->lackedBy.join(QStringLiteral(", "))),
+                            it->notAfter.isValid() ? it->notAfter.date().toString(Qt::ISODate) : QStringLiteral("-"),
+                            QString::number(it->retiredOn));
     }
     if (seen.isEmpty())
-        lacking = QStringLiteral("<tr><td colspan=\"4\">No host reported a certificate.</td></tr>\n");
+        lacking = QStringLiteral("<tr><td colspan=\"6\">No host reported a certificate.</td></tr>\n");
+    QVector<Seen> byEnd = seen.values().toVector();
+    std::stable_sort(byEnd.begin(), byEnd.end(), [](const Seen &a, const Seen &b) { return a.notAfter < b.notAfter; });
 
     const QString generated = escaped(now.toString(Qt::ISODate));
     return filled(pagePart(QStringLiteral("fleet.html")),
@@ -194,17 +284,19 @@ QByteArray fleetHtml(const Fleet &fleet)
                    {QStringLiteral("host-count"), QString::number(fleet.hosts.size())},
                    {QStringLiteral("expiry-days"), QString::number(fleet.expiryDays)},
                    {QStringLiteral("count-rows"), counts},
+                   {QStringLiteral("state-bar"), stateBar(fleet)},
+                   {QStringLiteral("expiry-timeline"), expiryTimeline(byEnd, now)},
                    {QStringLiteral("action-blocks"),
                     blocked(QStringLiteral("action"),
                             {QStringLiteral("Host"), QStringLiteral("State"), QStringLiteral("Days left"),
                              QStringLiteral("Checked"), QStringLiteral("What to do")}, false,
-                            {14, 12, 8, 12, 54}, action)},
+                            {14, 13, 8, 12, 53}, action)},
                    {QStringLiteral("state-options"), options},
                    {QStringLiteral("host-blocks"),
                     blocked(QStringLiteral("hosts"),
                             {QStringLiteral("Host"), QStringLiteral("State"), QStringLiteral("Days left"),
                              QStringLiteral("Checked"), QStringLiteral("Version"), QStringLiteral("Why")}, true,
-                            {14, 12, 8, 12, 14, 40}, hosts)},
+                            {14, 13, 8, 12, 14, 39}, hosts)},
                    {QStringLiteral("lacking-rows"), lacking}})
         .toUtf8();
 }

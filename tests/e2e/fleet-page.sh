@@ -94,6 +94,14 @@ assert header.get("aria-sort") == "descending", f"the host column says {header}"
 vouching = {row[0][0].split()[1]: (row[1][0], row[2][0]) for row in page.tables["lacking"]["rows"]}
 assert vouching == {"Vyr_Root_CA_1.cer": ("only DNS:corp.test, IP:10.0.0.0/255.0.0.0", "1"),
                     "Vyr_Int_1.crt": ("-", "0"), "Vyr_Int_2.crt": ("-", "0")}, f"the certificates' table: {vouching}"
+# The pictures, each with its text.
+import re
+dom = open(sys.argv[1]).read()
+bar = re.search(r'<svg [^>]*id="state-bar".*?<title id="state-bar-title">([^<]*)</title>', dom).group(1)
+assert bar == ("The hosts by state: 1 unreachable, 1 failed, 1 lacking, 1 retired, 1 channel quiet, 1 expiring, "
+               "2 in step."), f"the bar says {bar}"
+timeline = re.search(r'<svg [^>]*id="expiry-timeline".*?<title id="expiry-timeline-title">([^<]*)</title>', dom).group(1)
+assert "Vyr_Int_2.crt ends " in timeline and "retired but held by 1 host;" in timeline, f"the timeline says {timeline}"
 print(f"fleet.html in Chromium: {len(counts)} counts and {len(action)} rows that need action as fleet.json says; "
       f"sorted by host, descending")
 PY
