@@ -6,12 +6,13 @@
 # The same .exe and version give the same bytes: the product and package
 # codes are named from them (wixl would draw them at random), and the
 # summary's Created and Last Saved, like the cabinet's file time, are
-# SOURCE_DATE_EPOCH (the tree's, from scripts/release-windows.sh; wixl would
-# take the clock).
+# SOURCE_DATE_EPOCH (by default the tree's changelog entry; wixl would take
+# the clock).
 # Usage: scripts/make-msi.sh <vyr-cert-installer.exe> <version> <out.msi>
 set -euo pipefail
 exe=$(realpath "$1") version=$2 out=$(realpath "$3")
-: "${SOURCE_DATE_EPOCH:?the time of the release, which scripts/release-windows.sh takes from the tree}"
+# The release's time: the tree's, as scripts/release-windows.sh takes it.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(dpkg-parsechangelog -l "$(dirname "$0")/../debian/changelog" -STimestamp)}
 wxs=$(cd "$(dirname "$0")/../deploy/msi" && pwd)/vyr-cert-installer.wxs
 # wixl takes sources relative to the .wxs file only.
 work=$(mktemp -d)

@@ -86,8 +86,7 @@ osslsigncode remove-signature -in build-windows/release/vyr-cert-installer.exe -
 same_file "$rebuilt/vyr-cert-installer.exe" "$tarball/build-windows/release/vyr-cert-installer.exe" \
     "the signed release without its signature, and an unsigned rebuild"
 msi=$(cd build-windows/release && ls vyr-cert-installer-*.msi)
-SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l debian/changelog -STimestamp) \
-    scripts/make-msi.sh "$rebuilt/vyr-cert-installer.exe" "$(sed 's/^vyr-cert-installer-\(.*\)\.msi$/\1/' <<< "$msi")" "$rebuilt/$msi"
+scripts/make-msi.sh "$rebuilt/vyr-cert-installer.exe" "$(sed 's/^vyr-cert-installer-\(.*\)\.msi$/\1/' <<< "$msi")" "$rebuilt/$msi"
 same_file "$rebuilt/$msi" "$tarball/build-windows/release/$msi" "the MSI around the same program, built twice"
 echo "the Windows release rebuilt elsewhere: $(cut -c1-16 <<< "$(sha256sum < "$rebuilt/vyr-cert-installer.exe")") the .exe, $(cut -c1-16 <<< "$(sha256sum < "$rebuilt/$msi")") the MSI, both times"
 
