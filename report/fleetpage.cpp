@@ -189,7 +189,7 @@ QString expiryTimeline(const QVector<Seen> &certificates, const QDateTime &now)
                                 : each.retiredOn == 1 ? QStringLiteral(", retired but held by 1 host")
                                                       : QStringLiteral(", retired but held by %1 hosts").arg(each.retiredOn);
         said.append(each.name + QStringLiteral(" ends ") + ends + retired);
-        marks += QStringLiteral("<text x=\"0\" y=\"%1\">%2</text>").arg(y + 16).arg(escaped(each.name + QStringLiteral(" (") + ends + ')'));
+        marks += QStringLiteral("<text x=\"0\" y=\"%1\">%2</text>").arg(QString::number(y + 16), escaped(each.name + QStringLiteral(" (") + ends + QLatin1Char(')')));
         if (each.notAfter.isValid())
             marks += QStringLiteral("<rect class=\"%1\" x=\"%2\" y=\"%3\" width=\"%4\" height=\"12\"><title>%5</title></rect>")
                          .arg(each.retiredOn > 0 ? QStringLiteral("retired") : QStringLiteral("valid"), QString::number(left),
