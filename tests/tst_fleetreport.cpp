@@ -298,7 +298,9 @@ void FleetReportTest::files()
     QVERIFY2(html.contains("scope: %1 &lt;b&gt;; release: not reported; <span id=\"host-count\">5</span> hosts; expiring "
                            "means 30 days"), qPrintable(html));
     QVERIFY(html.contains("<td>A%1.cer expires in 9 days (2026-12-17)</td>"));
-    QVERIFY(html.contains("<tr><th scope=\"row\">ROOT %2.cer AB</th><td>-</td><td class=\"number\">1</td><td>=cmd</td></tr>"));
+    QVERIFY(html.contains("<tr><th scope=\"row\">ROOT %2.cer AB</th><td>-</td><td class=\"number\">1</td><td>=cmd</td>"
+                          "<td>2028-01-12</td><td class=\"number\">0</td></tr>"));
+    QVERIFY(html.contains("A%1.cer ends 2026-12-17; %2.cer ends 2028-01-12"));
 
     const QVector<QStringList> rows = csvRows(QString::fromUtf8(Ps::fleetCsv(fleet)));
     QCOMPARE(rows.size(), 6);
