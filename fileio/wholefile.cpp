@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -71,7 +72,97 @@ int openWithoutLinks(const std::string &path)
     return at;
 }
 
+// As many bytes as the file has, up to size: fewer only at its end.
+std::size_t readUpTo(int fd, char *data, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = read(fd, data + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
 } // namespace
+
+WholeFileStream::WholeFileStream(const std::string &folder, const std::string &name)
+    : name_(name), temporary_("." + name + ".tmp")
+{
+    folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_ < 0) {
+        failed_ = true;
+        return;
+    }
+    unlinkat(folder_, temporary_.c_str(), 0);
+    out_ = openat(folder_, temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    failed_ = out_ < 0 || fchmod(out_, 0644) != 0;
+    current_ = openat(folder_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat status{};
+    if (current_ >= 0 && (fstat(current_, &status) != 0 || !S_ISREG(status.st_mode))) {
+        close(current_);
+        current_ = -1;
+    }
+}
+
+WholeFileStream::~WholeFileStream()
+{
+    discard();
+}
+
+void WholeFileStream::discard()
+{
+    if (current_ >= 0)
+        close(current_);
+    if (out_ >= 0) {
+        close(out_);
+        unlinkat(folder_, temporary_.c_str(), 0);
+    }
+    if (folder_ >= 0)
+        close(folder_);
+    current_ = out_ = folder_ = -1;
+}
+
+bool WholeFileStream::write(const void *data, std::size_t size)
+{
+    if (failed_ || !writeAll(out_, static_cast<const char *>(data), size)) {
+        failed_ = true;
+        return false;
+    }
+    if (current_ >= 0) {
+        char was[65536];
+        for (std::size_t done = 0; done < size && current_ >= 0;) {
+            const std::size_t part = std::min(size - done, sizeof was);
+            if (readUpTo(current_, was, part) != part || std::memcmp(was, static_cast<const char *>(data) + done, part) != 0) {
+                close(current_);
+                current_ = -1;
+            }
+            done += part;
+        }
+    }
+    return true;
+}
+
+WholeFileStream::Outcome WholeFileStream::commit()
+{
+    char more = 0;
+    if (!failed_ && current_ >= 0 && readUpTo(current_, &more, 1) == 0) {
+        discard();
+        return Outcome::Unchanged;
+    }
+    bool ok = !failed_ && fsync(out_) == 0;
+    ok = close(out_) == 0 && ok;
+    out_ = -1;
+    ok = ok && renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) == 0;
+    if (!ok)
+        unlinkat(folder_, temporary_.c_str(), 0);
+    ok = ok && fsync(folder_) == 0;
+    discard();
+    return ok ? Outcome::Written : Outcome::Failed;
+}
 
 std::string wholeFileTemporary(const std::string &folder, const std::string &name)
 {

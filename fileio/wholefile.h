@@ -31,6 +31,29 @@ std::string wholeFileTemporary(const std::string &folder, const std::string &nam
 // A folder's entries on disk: what a rename or a removal in it changed.
 bool syncFolder(const std::string &folder);
 
+// The same write for a file too large to hold whole: the bytes go to the
+// temporary name as they come, each compared with the file's own as well, so
+// that a file whose bytes come out the same is left as it was (Unchanged).
+// Nothing but commit() touches the file; a stream let go uncommitted, or one
+// a write failed in, leaves the file as it was and the temporary one gone.
+class WholeFileStream
+{
+public:
+    enum class Outcome { Unchanged, Written, Failed };
+    WholeFileStream(const std::string &folder, const std::string &name);
+    ~WholeFileStream();
+    WholeFileStream(const WholeFileStream &) = delete;
+    WholeFileStream &operator=(const WholeFileStream &) = delete;
+    bool write(const void *data, std::size_t size); // false once any write has failed
+    Outcome commit();
+
+private:
+    void discard();
+    std::string name_, temporary_;
+    int folder_ = -1, out_ = -1, current_ = -1; // current_: the file as it was, while it still agrees
+    bool failed_ = false;
+};
+
 } // namespace Ps
 
 #endif

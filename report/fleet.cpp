@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <numeric>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -205,16 +207,61 @@ QString futureWhy(const QDateTime &time, const FleetOptions &options)
            + QStringLiteral(" s");
 }
 
-struct KnownHost
+// Every host holds the same few certificates: one copy of each text is
+// what keeps a fleet of 100,000 in memory.
+void shareTexts(HostReport &report)
 {
-    HostReport report;
-    bool future = false; // dated ahead of this report's clock: it decides nothing
-};
+    static QSet<QString> texts;
+    const auto shared = [](QString &text) { text = *texts.insert(text); };
+    for (HostCertificate &certificate : report.certificates) {
+        shared(certificate.store);
+        shared(certificate.name);
+        shared(certificate.thumbprint);
+        shared(certificate.result);
+        shared(certificate.reason);
+    }
+    shared(report.version);
+    shared(report.keyring);
+}
+
+} // namespace
+
+std::optional<KnownHost> knownHost(const QJsonObject &entry, const FleetOptions &options)
+{
+    KnownHost known;
+    HostReport &host = known.report;
+    host.host = entry.value(QStringLiteral("host")).toString();
+    host.checkedAt = QDateTime::fromString(entry.value(QStringLiteral("checked_at")).toString(), Qt::ISODate).toUTC();
+    host.why = entry.value(QStringLiteral("why")).toString();
+    host.document = entry.value(QStringLiteral("document")).toString();
+    host.version = entry.value(QStringLiteral("version")).toString();
+    host.keyring = entry.value(QStringLiteral("keyring")).toString();
+    host.outOfStepSince = QDateTime::fromString(entry.value(QStringLiteral("out_of_step_since")).toString(), Qt::ISODate).toUTC();
+    if (!host.outOfStepSince.isValid() && entry.value(QStringLiteral("state")).toString() != hostStateName(HostState::InStep))
+        host.outOfStepSince = host.checkedAt;
+    for (const QJsonValue &lacking : entry.value(QStringLiteral("lacking")).toArray())
+        host.lacking.append(lacking.toString());
+    for (const QJsonValue &certificate : entry.value(QStringLiteral("certificates")).toArray()) {
+        const QJsonObject c = certificate.toObject();
+        host.certificates.append({c.value(QStringLiteral("store")).toString(), c.value(QStringLiteral("name")).toString(),
+                                  c.value(QStringLiteral("thumbprint")).toString(),
+                                  c.value(QStringLiteral("result")).toString(),
+                                  c.value(QStringLiteral("reason")).toString(),
+                                  QDateTime::fromString(c.value(QStringLiteral("not_after")).toString(), Qt::ISODate).toUTC(), 0, std::nullopt});
+    }
+    countDays(host.certificates, options.now);
+    shareTexts(host);
+    known.future = inFuture(host.checkedAt, options);
+    if (!BundleRules::isBareFileName(host.host) || !host.checkedAt.isValid()
+        || !hostStateNamed(entry.value(QStringLiteral("state")).toString(), &host.state))
+        return std::nullopt;
+    return known;
+}
 
 // What an earlier report said of its hosts, read back from its fleet.json.
-QHash<QString, KnownHost> previousHosts(const QString &folder, const FleetOptions &options, QString *why)
+KnownHosts previousHosts(const QString &folder, const FleetOptions &options, QString *why)
 {
-    QHash<QString, KnownHost> hosts;
+    KnownHosts hosts;
     if (folder.isEmpty())
         return hosts;
     const QString path = QDir(folder).filePath(QStringLiteral("fleet.json"));
@@ -227,33 +274,13 @@ QHash<QString, KnownHost> previousHosts(const QString &folder, const FleetOption
     }
     why->clear();
     for (const QJsonValue &value : report->value(QStringLiteral("hosts")).toArray()) {
-        const QJsonObject entry = value.toObject();
-        KnownHost known;
-        HostReport &host = known.report;
-        host.host = entry.value(QStringLiteral("host")).toString();
-        host.checkedAt = QDateTime::fromString(entry.value(QStringLiteral("checked_at")).toString(), Qt::ISODate).toUTC();
-        host.why = entry.value(QStringLiteral("why")).toString();
-        host.document = entry.value(QStringLiteral("document")).toString();
-        host.version = entry.value(QStringLiteral("version")).toString();
-        host.keyring = entry.value(QStringLiteral("keyring")).toString();
-        for (const QJsonValue &lacking : entry.value(QStringLiteral("lacking")).toArray())
-            host.lacking.append(lacking.toString());
-        for (const QJsonValue &certificate : entry.value(QStringLiteral("certificates")).toArray()) {
-            const QJsonObject c = certificate.toObject();
-            host.certificates.append({c.value(QStringLiteral("store")).toString(), c.value(QStringLiteral("name")).toString(),
-                                      c.value(QStringLiteral("thumbprint")).toString(),
-                                      c.value(QStringLiteral("result")).toString(),
-                                      c.value(QStringLiteral("reason")).toString(),
-                                      QDateTime::fromString(c.value(QStringLiteral("not_after")).toString(), Qt::ISODate).toUTC(), 0, std::nullopt});
-        }
-        countDays(host.certificates, options.now);
-        known.future = inFuture(host.checkedAt, options);
-        if (BundleRules::isBareFileName(host.host) && host.checkedAt.isValid()
-            && hostStateNamed(entry.value(QStringLiteral("state")).toString(), &host.state))
-            hosts.insert(host.host, known);
+        if (std::optional<KnownHost> known = knownHost(value.toObject(), options))
+            hosts.insert(known->report.host, *known);
     }
     return hosts;
 }
+
+namespace {
 
 // A state older than the limit says nothing of the host today; one that
 // holds a certificate that has ended since is expiring by now.
@@ -303,8 +330,18 @@ HostReport hostReportOf(const QJsonObject &object, const QString &path, const Fl
         report.keyring = check->channel->keyringVersion;
     report.certificates = check->certificates;
     countDays(report.certificates, options.now);
+    shareTexts(report);
     judge(report, *check, options);
     return report;
+}
+
+bool worseFirst(const HostReport &a, const HostReport &b)
+{
+    if (a.state != b.state)
+        return a.state < b.state;
+    if (a.earliestDaysLeft() != b.earliestDaysLeft())
+        return a.earliestDaysLeft() < b.earliestDaysLeft();
+    return a.host < b.host;
 }
 
 } // namespace
@@ -340,6 +377,11 @@ int Fleet::count(HostState state) const
     return int(std::count_if(hosts.cbegin(), hosts.cend(), [state](const HostReport &host) { return host.state == state; }));
 }
 
+int ReportCounts::total() const
+{
+    return std::accumulate(counts.cbegin(), counts.cend(), 0);
+}
+
 int Fleet::exitCode() const
 {
     if (count(HostState::Unreachable) + count(HostState::Failed) + count(HostState::Stale) > 0)
@@ -356,14 +398,17 @@ HostReport readHostDocument(const QString &path, const FleetOptions &options)
     return object ? hostReportOf(*object, path, options) : failedDocument(path, why);
 }
 
-Fleet buildFleet(const QString &folder, const QString &previousReport, const FleetOptions &options)
+Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions &options)
 {
     Fleet fleet;
     fleet.generated = options.now;
     fleet.scope = options.scope;
     fleet.expiryDays = options.expiryDays;
-    QString previousWhy;
-    QHash<QString, KnownHost> previous = previousHosts(previousReport, options, &previousWhy);
+    QHash<QString, QDateTime> outSince;
+    for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
+        if (it->report.outOfStepSince.isValid() && !it->future)
+            outSince.insert(it.key(), it->report.outOfStepSince);
+    }
     QHash<QString, int> index;
     const QStringList entries = QDir(folder).entryList(
         {QStringLiteral("*.json")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -400,23 +445,15 @@ Fleet buildFleet(const QString &folder, const QString &previousReport, const Fle
         }
         fleet.hosts.append(host);
     }
-    for (HostReport &host : fleet.hosts)
+    for (HostReport &host : fleet.hosts) {
         age(host, options);
-    // A previous report named but unreadable is said, not passed over: every
-    // host it knew would otherwise vanish without a word.
-    if (!previousWhy.isEmpty()) {
-        HostReport unread = failedDocument(QDir(previousReport).filePath(QStringLiteral("fleet.json")),
-                                           QStringLiteral("the previous report: ") + previousWhy);
-        unread.host = QStringLiteral("(previous report)");
-        fleet.hosts.append(unread);
+        const QDateTime since = outSince.value(host.host);
+        host.outOfStepSince = host.state == HostState::InStep ? QDateTime()
+                              : since.isValid()                ? since
+                              : host.checkedAt.isValid()       ? std::min(host.checkedAt, options.now)
+                                                               : options.now;
     }
-    std::sort(fleet.hosts.begin(), fleet.hosts.end(), [](const HostReport &a, const HostReport &b) {
-        if (a.state != b.state)
-            return a.state < b.state;
-        if (a.earliestDaysLeft() != b.earliestDaysLeft())
-            return a.earliestDaysLeft() < b.earliestDaysLeft();
-        return a.host < b.host;
-    });
+    std::sort(fleet.hosts.begin(), fleet.hosts.end(), worseFirst);
     QHash<QString, int> versions;
     for (const HostReport &host : qAsConst(fleet.hosts)) {
         if (!host.version.isEmpty())
@@ -427,6 +464,26 @@ Fleet buildFleet(const QString &folder, const QString &previousReport, const Fle
         return versions[a] != versions[b] ? versions[a] > versions[b] : a < b;
     });
     fleet.release = byUse.join(QStringLiteral(", "));
+    fleet.trend.append(ReportCounts{fleet.generated, {}});
+    for (int i = 0; i < hostStateCount; ++i)
+        fleet.trend.last().counts[std::size_t(i)] = fleet.count(HostState(i));
+    return fleet;
+}
+
+Fleet buildFleet(const QString &folder, const QString &previousReport, const FleetOptions &options)
+{
+    QString why;
+    Fleet fleet = buildFleet(folder, previousHosts(previousReport, options, &why), options);
+    // A previous report named but unreadable is said, not passed over: every
+    // host it knew would otherwise vanish without a word.
+    if (!why.isEmpty()) {
+        HostReport unread = failedDocument(QDir(previousReport).filePath(QStringLiteral("fleet.json")),
+                                           QStringLiteral("the previous report: ") + why);
+        unread.host = QStringLiteral("(previous report)");
+        unread.outOfStepSince = options.now;
+        fleet.hosts.insert(std::lower_bound(fleet.hosts.begin(), fleet.hosts.end(), unread, worseFirst), unread);
+        ++fleet.trend.last().counts[std::size_t(HostState::Failed)];
+    }
     return fleet;
 }
 

@@ -4,9 +4,14 @@
 #include "hostcheck.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <array>
+#include <optional>
 
 namespace Ps {
 
@@ -36,6 +41,7 @@ struct HostReport
     QString version;      // the program's version, when the engine gave it
     QString keyring;      // the repository's keyring package there, when the host has the channel
     bool lastKnown = false; // kept from the previous report: its document here was older
+    QDateTime outOfStepSince; // when a report first found it in any state but in step, since the last in step; none in step
     QVector<HostCertificate> certificates;
 
     qint64 earliestDaysLeft() const; // of the dated certificates; a large number when none
@@ -52,6 +58,14 @@ struct FleetOptions
     int channelDays = 7;                   // lists older than this are a quiet channel
 };
 
+// One report's count of hosts in each state, for the trend.
+struct ReportCounts
+{
+    QDateTime generated;
+    std::array<int, hostStateCount> counts{};
+    int total() const;
+};
+
 struct Fleet
 {
     QDateTime generated;
@@ -59,6 +73,8 @@ struct Fleet
     QString release; // the versions the hosts reported, most common first
     int expiryDays = 30;
     QVector<HostReport> hosts; // worst first, then by earliest expiry, then by name
+    QVector<ReportCounts> trend; // the reports before this one that the history holds, oldest first, then this one
+    QString history;             // what the history said, or why there is none
     int count(HostState state) const;
     int exitCode() const; // 0 in step, 1 expiry only, 2 lacking, retired or channel quiet, 3 incomplete (unreachable, failed, stale)
 };
@@ -73,10 +89,29 @@ inline const QString fleetSchema = QStringLiteral("vyr-fleet-report/1");
 // never more than the options' cap.
 HostReport readHostDocument(const QString &path, const FleetOptions &options);
 
+// What an earlier report knew of a host: its state from its last document
+// read, and since when it has been out of step.
+struct KnownHost
+{
+    HostReport report;
+    bool future = false; // dated ahead of this report's clock: it decides nothing
+};
+using KnownHosts = QHash<QString, KnownHost>;
+
+// A host as fleet.json holds it (and the history); none when it names no host
+// or no state a report gives.
+std::optional<KnownHost> knownHost(const QJsonObject &entry, const FleetOptions &options);
+
+// The hosts a previous report's fleet.json holds; none, and why, when it
+// cannot be read.
+KnownHosts previousHosts(const QString &folder, const FleetOptions &options, QString *why);
+
 // Every *.json entry in the folder (a report's own fleet.json aside, known by
 // its schema; any other entry that is no readable document a failed host),
-// with the previous report's fleet.json (or none) for hosts whose document is
-// older than what that report knew.
+// with what earlier reports knew for hosts whose document is older than what
+// they knew, or missing; "out of step since" carried on from them.
+Fleet buildFleet(const QString &folder, KnownHosts known, const FleetOptions &options);
+// The same with the previous report's folder (or none); an unreadable one is a failed host.
 Fleet buildFleet(const QString &folder, const QString &previousReport, const FleetOptions &options);
 
 } // namespace Ps

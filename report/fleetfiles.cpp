@@ -2,6 +2,7 @@
 // JUnit for CI dashboards.
 #include "fleetfiles.h"
 
+#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -73,39 +74,68 @@ QString ageText(const QDateTime &checkedAt, const QDateTime &now)
     return QStringLiteral("%1 d").arg(seconds / 86400);
 }
 
-QByteArray fleetJson(const Fleet &fleet)
+QJsonObject hostJson(const HostReport &host, const QDateTime &generated)
+{
+    QJsonArray certificates;
+    for (const HostCertificate &certificate : host.certificates) {
+        QJsonObject entry{{QStringLiteral("store"), certificate.store},
+                          {QStringLiteral("name"), certificate.name},
+                          {QStringLiteral("thumbprint"), certificate.thumbprint},
+                          {QStringLiteral("result"), certificate.result}};
+        if (!certificate.reason.isEmpty())
+            entry.insert(QStringLiteral("reason"), certificate.reason);
+        if (certificate.notAfter.isValid()) {
+            entry.insert(QStringLiteral("not_after"), isoText(certificate.notAfter));
+            entry.insert(QStringLiteral("days_left"), certificate.daysLeft);
+        }
+        certificates.append(entry);
+    }
+    QJsonObject object{{QStringLiteral("host"), host.host},
+                       {QStringLiteral("state"), hostStateName(host.state)},
+                       {QStringLiteral("why"), host.why},
+                       {QStringLiteral("lacking"), QJsonArray::fromStringList(host.lacking)},
+                       {QStringLiteral("checked_at"), isoText(host.checkedAt)},
+                       {QStringLiteral("age"), ageText(host.checkedAt, generated)},
+                       {QStringLiteral("last_known"), host.lastKnown},
+                       {QStringLiteral("document"), host.document},
+                       {QStringLiteral("version"), host.version},
+                       {QStringLiteral("keyring"), host.keyring},
+                       {QStringLiteral("certificates"), certificates}};
+    if (host.outOfStepSince.isValid())
+        object.insert(QStringLiteral("out_of_step_since"), isoText(host.outOfStepSince));
+    return object;
+}
+
+namespace {
+
+// Writes to a device, remembering whether every byte went.
+struct Put
+{
+    QIODevice *out;
+    bool ok = true;
+    void operator()(const QByteArray &bytes)
+    {
+        ok = ok && out->write(bytes) == bytes.size();
+    }
+};
+
+template<typename Writer>
+QByteArray whole(const Fleet &fleet, Writer writer)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    writer(fleet, &buffer);
+    return bytes;
+}
+
+} // namespace
+
+bool writeFleetJson(const Fleet &fleet, QIODevice *out)
 {
     QJsonObject counts;
     for (int i = 0; i < hostStateCount; ++i)
         counts.insert(hostStateName(HostState(i)), fleet.count(HostState(i)));
-    QJsonArray hosts;
-    for (const HostReport &host : fleet.hosts) {
-        QJsonArray certificates;
-        for (const HostCertificate &certificate : host.certificates) {
-            QJsonObject entry{{QStringLiteral("store"), certificate.store},
-                              {QStringLiteral("name"), certificate.name},
-                              {QStringLiteral("thumbprint"), certificate.thumbprint},
-                              {QStringLiteral("result"), certificate.result}};
-            if (!certificate.reason.isEmpty())
-                entry.insert(QStringLiteral("reason"), certificate.reason);
-            if (certificate.notAfter.isValid()) {
-                entry.insert(QStringLiteral("not_after"), isoText(certificate.notAfter));
-                entry.insert(QStringLiteral("days_left"), certificate.daysLeft);
-            }
-            certificates.append(entry);
-        }
-        hosts.append(QJsonObject{{QStringLiteral("host"), host.host},
-                                 {QStringLiteral("state"), hostStateName(host.state)},
-                                 {QStringLiteral("why"), host.why},
-                                 {QStringLiteral("lacking"), QJsonArray::fromStringList(host.lacking)},
-                                 {QStringLiteral("checked_at"), isoText(host.checkedAt)},
-                                 {QStringLiteral("age"), ageText(host.checkedAt, fleet.generated)},
-                                 {QStringLiteral("last_known"), host.lastKnown},
-                                 {QStringLiteral("document"), host.document},
-                                 {QStringLiteral("version"), host.version},
-                                 {QStringLiteral("keyring"), host.keyring},
-                                 {QStringLiteral("certificates"), certificates}});
-    }
     const QJsonObject report{{QStringLiteral("schema"), fleetSchema},
                              {QStringLiteral("generated"), isoText(fleet.generated)},
                              {QStringLiteral("scope"), fleet.scope},
@@ -114,14 +144,27 @@ QByteArray fleetJson(const Fleet &fleet)
                              {QStringLiteral("host_count"), fleet.hosts.size()},
                              {QStringLiteral("counts"), counts},
                              {QStringLiteral("exit_code"), fleet.exitCode()},
-                             {QStringLiteral("hosts"), hosts}};
-    return QJsonDocument(report).toJson();
+                             {QStringLiteral("hosts"), QJsonArray()}};
+    // The hosts go one a line between the head and the tail Qt writes around
+    // an empty list: a key's quotes cannot occur unescaped in any value.
+    const QByteArray frame = QJsonDocument(report).toJson(QJsonDocument::Compact);
+    const QByteArray hosts = "\"hosts\":[";
+    const int at = frame.indexOf(hosts + ']') + hosts.size();
+    Put put{out};
+    put(frame.left(at) + '\n');
+    for (int i = 0; i < fleet.hosts.size(); ++i)
+        put(QJsonDocument(hostJson(fleet.hosts.at(i), fleet.generated)).toJson(QJsonDocument::Compact)
+            + (i + 1 < fleet.hosts.size() ? ",\n" : "\n"));
+    put(frame.mid(at) + '\n');
+    return put.ok;
 }
 
-QByteArray fleetCsv(const Fleet &fleet)
+bool writeFleetCsv(const Fleet &fleet, QIODevice *out)
 {
-    QString text = QStringLiteral("host,state,checked_at,store,name,thumbprint,result,not_after,days_left,why\r\n");
+    Put put{out};
+    put("host,state,checked_at,store,name,thumbprint,result,not_after,days_left,why\r\n");
     for (const HostReport &host : fleet.hosts) {
+        QString text;
         const QString head = csvField(host.host) + QLatin1Char(',') + csvField(hostStateName(host.state)) + QLatin1Char(',')
                              + isoText(host.checkedAt) + QLatin1Char(',');
         if (host.certificates.isEmpty())
@@ -134,14 +177,14 @@ QByteArray fleetCsv(const Fleet &fleet)
                                          : QStringLiteral(","))
                     + QLatin1Char(',') + csvField(host.why) + QStringLiteral("\r\n");
         }
+        put(text.toUtf8());
     }
-    return text.toUtf8();
+    return put.ok;
 }
 
-std::optional<QByteArray> fleetJunit(const Fleet &fleet)
+bool writeFleetJunit(const Fleet &fleet, QIODevice *out)
 {
-    QByteArray bytes;
-    QXmlStreamWriter xml(&bytes);
+    QXmlStreamWriter xml(out);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     int tests = 0, failures = 0, errors = 0;
@@ -198,9 +241,32 @@ std::optional<QByteArray> fleetJunit(const Fleet &fleet)
     }
     xml.writeEndElement();
     xml.writeEndDocument();
-    if (xml.hasError())
+    return !xml.hasError();
+}
+
+QByteArray fleetJson(const Fleet &fleet)
+{
+    return whole(fleet, writeFleetJson);
+}
+
+QByteArray fleetCsv(const Fleet &fleet)
+{
+    return whole(fleet, writeFleetCsv);
+}
+
+std::optional<QByteArray> fleetJunit(const Fleet &fleet)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!writeFleetJunit(fleet, &buffer))
         return std::nullopt;
     return bytes;
+}
+
+QByteArray fleetHtml(const Fleet &fleet)
+{
+    return whole(fleet, writeFleetHtml);
 }
 
 } // namespace Ps

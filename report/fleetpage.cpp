@@ -7,10 +7,15 @@
 
 #include <QFile>
 #include <QHash>
+#include <QIODevice>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 // Outside any namespace, as Qt's macro wants; a static library's resources
@@ -57,15 +62,20 @@ QString checkedCell(const HostReport &host, const QDateTime &now)
              host.lastKnown ? QStringLiteral(" <span class=\"note\">(last known)</span>") : QString());
 }
 
-QString hostRow(const HostReport &host, const QDateTime &now, bool withVersion)
+enum class Fifth { Version, Since };
+
+QString hostRow(const HostReport &host, const QDateTime &now, Fifth fifth)
 {
+    const QString since = host.outOfStepSince.isValid() ? host.outOfStepSince.toString(Qt::ISODate) : QString();
     return QStringLiteral("<tr><th scope=\"row\">%1</th>").arg(escaped(host.host)) + stateCell(host.state)
            + expiryCell(host) + checkedCell(host, now)
            // Which keys the host holds, for a rotation waiting on every host.
-           + (withVersion ? QStringLiteral("<td>%1</td>")
-                                .arg(escaped(host.keyring.isEmpty() ? host.version
-                                                                    : host.version + QStringLiteral(", keyring ") + host.keyring))
-                          : QString())
+           + (fifth == Fifth::Version
+                  ? QStringLiteral("<td>%1</td>")
+                        .arg(escaped(host.keyring.isEmpty() ? host.version
+                                                            : host.version + QStringLiteral(", keyring ") + host.keyring))
+                  : QStringLiteral("<td data-sort=\"%1\"><time datetime=\"%1\">%2</time></td>")
+                        .arg(since, since.left(10)))
            + QStringLiteral("<td>%1</td></tr>\n").arg(escaped(host.why));
 }
 
@@ -98,25 +108,39 @@ QString headOf(const QStringList &columns, bool sortable)
 // A long table as blocks of rows, each its own table in a block the browser
 // may leave unlaid until it is scrolled near; the first holds the head and
 // the table's id. The columns' widths are fixed, so that blocks line up.
-QString blocked(const QString &id, const QStringList &names, bool sortable, const QVector<int> &widths,
-                const QStringList &rows)
+// Writes to the page's device, remembering whether every byte went.
+struct Writes
+{
+    QIODevice *out;
+    bool ok = true;
+    void operator()(const QString &text)
+    {
+        const QByteArray bytes = text.toUtf8();
+        ok = ok && out->write(bytes) == bytes.size();
+    }
+};
+
+// Rows are made as they are written, a block at a time: the page is never
+// held whole.
+void blocked(Writes &put, const QString &id, const QStringList &names, bool sortable, const QVector<int> &widths,
+             const QVector<const HostReport *> &hosts, const std::function<QString(const HostReport &)> &row)
 {
     constexpr int blockRows = 200, rowPixels = 22;
     QString columns = QStringLiteral("<colgroup>");
     for (const int width : widths)
         columns += QStringLiteral("<col style=\"width: %1%\">").arg(width);
     columns += QStringLiteral("</colgroup>");
-    QString out;
-    for (int first = 0; first == 0 || first < rows.size(); first += blockRows) {
-        const int count = std::min<int>(blockRows, rows.size() - first);
-        out += QStringLiteral("<div class=\"block\" style=\"contain-intrinsic-size: auto %1px\"><table %2>")
-                   .arg(QString::number(std::max(count, 1) * rowPixels),
-                        first > 0 ? QStringLiteral("data-of=\"") + id + QStringLiteral("\"")
-                                  : QStringLiteral("id=\"") + id + (sortable ? QStringLiteral("\" class=\"sortable\"") : QStringLiteral("\"")))
-               + columns + (first == 0 ? headOf(names, sortable) : QString()) + QStringLiteral("<tbody>\n")
-               + QStringList(rows.mid(first, count)).join(QString()) + QStringLiteral("</tbody></table></div>\n");
+    for (int first = 0; first == 0 || first < hosts.size(); first += blockRows) {
+        const int count = std::min<int>(blockRows, hosts.size() - first);
+        QString block = QStringLiteral("<div class=\"block\" style=\"contain-intrinsic-size: auto %1px\"><table %2>")
+                            .arg(QString::number(std::max(count, 1) * rowPixels),
+                                 first > 0 ? QStringLiteral("data-of=\"") + id + QStringLiteral("\"")
+                                           : QStringLiteral("id=\"") + id + (sortable ? QStringLiteral("\" class=\"sortable\"") : QStringLiteral("\"")))
+                        + columns + (first == 0 ? headOf(names, sortable) : QString()) + QStringLiteral("<tbody>\n");
+        for (int i = first; i < first + count; ++i)
+            block += row(*hosts.at(i));
+        put(block + QStringLiteral("</tbody></table></div>\n"));
     }
-    return out;
 }
 
 // Each certificate the hosts report: what it may vouch for, when it ends,
@@ -204,6 +228,88 @@ QString expiryTimeline(const QVector<Seen> &certificates, const QDateTime &now)
         .arg(QString::number(y + 20), escaped(title), marks);
 }
 
+// The share of hosts in each state, a column a report, oldest on the left;
+// its text says the latest and the earliest, its table every one.
+QString trendPicture(const QVector<ReportCounts> &trend)
+{
+    constexpr double height = 160, width = 1000;
+    const double column = width / std::max<int>(trend.size(), 1);
+    QString columns;
+    for (int r = 0; r < trend.size(); ++r) {
+        const ReportCounts &report = trend.at(r);
+        const int total = std::max(report.total(), 1);
+        QStringList said;
+        double y = height;
+        for (int i = hostStateCount - 1; i >= 0; --i) {
+            const int count = report.counts[std::size_t(i)];
+            if (count == 0)
+                continue;
+            const double h = height * count / total;
+            y -= h;
+            said.prepend(QString::number(count) + QLatin1Char(' ') + hostStateName(HostState(i)));
+            columns += QStringLiteral("<rect class=\"segment %1\" x=\"%2\" y=\"%3\" width=\"%4\" height=\"%5\"/>")
+                           .arg(stateClass(HostState(i)), QString::number(r * column, 'f', 1), QString::number(y, 'f', 1),
+                                QString::number(column, 'f', 1), QString::number(h, 'f', 1));
+        }
+        columns += QStringLiteral("<rect class=\"report\" x=\"%1\" y=\"0\" width=\"%2\" height=\"%3\"><title>%4</title></rect>")
+                       .arg(QString::number(r * column, 'f', 1), QString::number(column, 'f', 1), QString::number(height),
+                            escaped(report.generated.toString(Qt::ISODate) + QStringLiteral(": ") + said.join(QStringLiteral(", "))));
+    }
+    const auto sharesOf = [](const ReportCounts &report) {
+        QStringList shares;
+        for (int i = 0; i < hostStateCount; ++i) {
+            if (const int count = report.counts[std::size_t(i)])
+                shares.append(QString::number(100.0 * count / std::max(report.total(), 1), 'f', 0) + QStringLiteral("% ")
+                              + hostStateName(HostState(i)));
+        }
+        return report.generated.date().toString(Qt::ISODate) + QStringLiteral(" ") + shares.join(QStringLiteral(", "));
+    };
+    const QString title = trend.isEmpty() ? QStringLiteral("No report yet.")
+                          : trend.size() == 1
+                              ? QStringLiteral("The hosts' states in the one report so far: ") + sharesOf(trend.last()) + '.'
+                              : QStringLiteral("The hosts' states over the last %1 reports: from ").arg(trend.size())
+                                    + sharesOf(trend.first()) + QStringLiteral(" to ") + sharesOf(trend.last()) + '.';
+    return QStringLiteral("<svg class=\"picture\" id=\"trend\" viewBox=\"0 0 1000 160\" preserveAspectRatio=\"none\" role=\"img\" "
+                          "aria-labelledby=\"trend-title\"><title id=\"trend-title\">%1</title>%2</svg>")
+        .arg(escaped(title), columns);
+}
+
+QString trendRows(const QVector<ReportCounts> &trend)
+{
+    QString rows;
+    for (auto it = trend.crbegin(); it != trend.crend(); ++it) {
+        rows += QStringLiteral("<tr><th scope=\"row\"><time datetime=\"%1\">%1</time></th>").arg(it->generated.toString(Qt::ISODate));
+        for (const int count : it->counts)
+            rows += QStringLiteral("<td class=\"number\">%1</td>").arg(count);
+        rows += QStringLiteral("</tr>\n");
+    }
+    return rows;
+}
+
+// What the pictures show, for a script that reads the page: JSON in a script
+// element, where "</script>" or "<!--" in a datum would end or hide the
+// element, so no "<" is left as it stands.
+QString pageData(const Fleet &fleet)
+{
+    QJsonObject counts;
+    for (int i = 0; i < hostStateCount; ++i)
+        counts.insert(hostStateName(HostState(i)), fleet.count(HostState(i)));
+    QJsonArray trend;
+    for (const ReportCounts &report : fleet.trend) {
+        QJsonObject each;
+        for (int i = 0; i < hostStateCount; ++i)
+            each.insert(hostStateName(HostState(i)), report.counts[std::size_t(i)]);
+        trend.append(QJsonObject{{QStringLiteral("generated"), report.generated.toString(Qt::ISODate)},
+                                 {QStringLiteral("counts"), each}});
+    }
+    const QJsonObject data{{QStringLiteral("generated"), fleet.generated.toString(Qt::ISODate)},
+                           {QStringLiteral("scope"), fleet.scope},
+                           {QStringLiteral("release"), fleet.release},
+                           {QStringLiteral("counts"), counts},
+                           {QStringLiteral("trend"), trend}};
+    return QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact)).replace(QLatin1Char('<'), QStringLiteral("\\u003c"));
+}
+
 // A part of the page as compiled in.
 QString pagePart(const QString &name)
 {
@@ -211,29 +317,34 @@ QString pagePart(const QString &name)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// The template with each {{name}} in its place, in one pass: a value is
-// never read for markers, so no datum can become part of the template.
-QString filled(const QString &page, const QHash<QString, QString> &values)
+// The template with each {{name}} in its place, in one pass, written as it
+// goes: a value is never read for markers, so no datum can become part of
+// the template. A part too long to hold is written by its own writer.
+void filled(Writes &put, const QString &page, const QHash<QString, QString> &values,
+            const QHash<QString, std::function<void()>> &writers)
 {
     static const QRegularExpression marker(QStringLiteral("\\{\\{([a-z-]+)\\}\\}"));
-    QString out;
     int at = 0;
     for (QRegularExpressionMatchIterator it = marker.globalMatch(page); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
-        out += page.midRef(at, match.capturedStart() - at) + values.value(match.captured(1));
+        put(page.mid(at, match.capturedStart() - at));
+        if (const auto writer = writers.constFind(match.captured(1)); writer != writers.cend())
+            (*writer)();
+        else
+            put(values.value(match.captured(1)));
         at = match.capturedEnd();
     }
-    return out + page.midRef(at);
+    put(page.mid(at));
 }
 
 } // namespace
 
-QByteArray fleetHtml(const Fleet &fleet)
+bool writeFleetHtml(const Fleet &fleet, QIODevice *out)
 {
     initPageResources();
     const QDateTime &now = fleet.generated;
     QString counts, options, lacking;
-    QStringList action, hosts;
+    QVector<const HostReport *> action, hosts;
     for (int i = 0; i < hostStateCount; ++i) {
         counts += QStringLiteral("<tr>") + stateCell(HostState(i))
                   + QStringLiteral("<td class=\"number\">%1</td></tr>\n").arg(fleet.count(HostState(i)));
@@ -241,8 +352,8 @@ QByteArray fleetHtml(const Fleet &fleet)
     }
     for (const HostReport &host : fleet.hosts) {
         if (host.state != HostState::InStep)
-            action.append(hostRow(host, now, false));
-        hosts.append(hostRow(host, now, true));
+            action.append(&host);
+        hosts.append(&host);
     }
 
     QMap<QString, Seen> seen;
@@ -273,32 +384,46 @@ QByteArray fleetHtml(const Fleet &fleet)
         lacking = QStringLiteral("<tr><td colspan=\"6\">No host reported a certificate.</td></tr>\n");
     QVector<Seen> byEnd = seen.values().toVector();
     std::stable_sort(byEnd.begin(), byEnd.end(), [](const Seen &a, const Seen &b) { return a.notAfter < b.notAfter; });
+    QString trendHead;
+    for (int i = 0; i < hostStateCount; ++i)
+        trendHead += QStringLiteral("<th scope=\"col\">") + escaped(hostStateName(HostState(i))) + QStringLiteral("</th>");
 
     const QString generated = escaped(now.toString(Qt::ISODate));
-    return filled(pagePart(QStringLiteral("fleet.html")),
-                  {{QStringLiteral("generated"), generated},
-                   {QStringLiteral("style"), pagePart(QStringLiteral("fleet.css"))},
-                   {QStringLiteral("script"), pagePart(QStringLiteral("fleet.js"))},
-                   {QStringLiteral("scope"), escaped(fleet.scope)},
-                   {QStringLiteral("release"), escaped(fleet.release.isEmpty() ? QStringLiteral("not reported") : fleet.release)},
-                   {QStringLiteral("host-count"), QString::number(fleet.hosts.size())},
-                   {QStringLiteral("expiry-days"), QString::number(fleet.expiryDays)},
-                   {QStringLiteral("count-rows"), counts},
-                   {QStringLiteral("state-bar"), stateBar(fleet)},
-                   {QStringLiteral("expiry-timeline"), expiryTimeline(byEnd, now)},
-                   {QStringLiteral("action-blocks"),
-                    blocked(QStringLiteral("action"),
-                            {QStringLiteral("Host"), QStringLiteral("State"), QStringLiteral("Days left"),
-                             QStringLiteral("Checked"), QStringLiteral("What to do")}, false,
-                            {14, 13, 8, 12, 53}, action)},
-                   {QStringLiteral("state-options"), options},
-                   {QStringLiteral("host-blocks"),
-                    blocked(QStringLiteral("hosts"),
-                            {QStringLiteral("Host"), QStringLiteral("State"), QStringLiteral("Days left"),
-                             QStringLiteral("Checked"), QStringLiteral("Version"), QStringLiteral("Why")}, true,
-                            {14, 13, 8, 12, 14, 39}, hosts)},
-                   {QStringLiteral("lacking-rows"), lacking}})
-        .toUtf8();
+    Writes put{out};
+    filled(put, pagePart(QStringLiteral("fleet.html")),
+           {{QStringLiteral("generated"), generated},
+            {QStringLiteral("style"), pagePart(QStringLiteral("fleet.css"))},
+            {QStringLiteral("script"), pagePart(QStringLiteral("fleet.js"))},
+            {QStringLiteral("data"), pageData(fleet)},
+            {QStringLiteral("scope"), escaped(fleet.scope)},
+            {QStringLiteral("release"), escaped(fleet.release.isEmpty() ? QStringLiteral("not reported") : fleet.release)},
+            {QStringLiteral("host-count"), QString::number(fleet.hosts.size())},
+            {QStringLiteral("expiry-days"), QString::number(fleet.expiryDays)},
+            {QStringLiteral("count-rows"), counts},
+            {QStringLiteral("state-bar"), stateBar(fleet)},
+            {QStringLiteral("trend"), trendPicture(fleet.trend)},
+            {QStringLiteral("trend-head"), trendHead},
+            {QStringLiteral("trend-rows"), trendRows(fleet.trend)},
+            {QStringLiteral("history"), escaped(fleet.history)},
+            {QStringLiteral("expiry-timeline"), expiryTimeline(byEnd, now)},
+            {QStringLiteral("state-options"), options},
+            {QStringLiteral("lacking-rows"), lacking}},
+           {{QStringLiteral("action-blocks"),
+             [&] {
+                 blocked(put, QStringLiteral("action"),
+                         {QStringLiteral("Host"), QStringLiteral("State"), QStringLiteral("Days left"), QStringLiteral("Checked"),
+                          QStringLiteral("Out of step since"), QStringLiteral("What to do")},
+                         false, {14, 13, 8, 12, 10, 43}, action,
+                         [&](const HostReport &host) { return hostRow(host, now, Fifth::Since); });
+             }},
+            {QStringLiteral("host-blocks"), [&] {
+                 blocked(put, QStringLiteral("hosts"),
+                         {QStringLiteral("Host"), QStringLiteral("State"), QStringLiteral("Days left"), QStringLiteral("Checked"),
+                          QStringLiteral("Version"), QStringLiteral("Why")},
+                         true, {14, 13, 8, 12, 14, 39}, hosts,
+                         [&](const HostReport &host) { return hostRow(host, now, Fifth::Version); });
+             }}});
+    return put.ok;
 }
 
 } // namespace Ps

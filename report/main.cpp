@@ -1,7 +1,4 @@
-#include "fleet.h"
-#include "fleetfiles.h"
-
-#include "filewrite.h"
+#include "reportrun.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -26,7 +23,10 @@ int main(int argc, char *argv[])
                        "fleet.html, fleet.json, fleet.csv, fleet-junit.xml.\n\nExit codes, as a monitoring plugin's: 0 every host in "
                        "step (OK), 1 only expiry warnings (WARNING), 2 a host lacks a certificate, trusts a retired one "
                        "or has taken nothing from its repository for longer than --channel-days (CRITICAL), 3 the report is incomplete (hosts unreachable, failed, stale, or documents that are "
-                       "none) or a usage error, with nothing written (UNKNOWN), 4 the report could not be written."));
+                       "none) or a usage error, with nothing written (UNKNOWN), 4 the report could not be written, or its "
+                       "history (--history) could not be read or recorded (the page is written all the same).\n\n"
+                       "With --history and --since HOST, prints the host's state in each report the history holds "
+                       "and writes nothing."));
     const QCommandLineOption expiry(QStringLiteral("expiry-days"),
                                     QStringLiteral("A certificate with this many days left or fewer is expiring (30)."),
                                     QStringLiteral("days"), QStringLiteral("30"));
@@ -54,7 +54,18 @@ int main(int argc, char *argv[])
                                      QStringLiteral("A host whose lists of the organisation's repository are older than "
                                                     "this many days is a quiet channel (7)."),
                                      QStringLiteral("days"), QStringLiteral("7"));
-    parser.addOptions({expiry, previous, scope, outFolder, maxBytes, skew, stale, channel});
+    const QCommandLineOption history(QStringLiteral("history"),
+                                     QStringLiteral("The fleet's history, an SQLite file (made when absent): each report's "
+                                                    "counts and each host's state, for the trend, the hosts' last known "
+                                                    "states and since when each is out of step."),
+                                     QStringLiteral("file"));
+    const QCommandLineOption trend(QStringLiteral("trend-reports"),
+                                   QStringLiteral("How many reports the trend shows, this one with them (90)."),
+                                   QStringLiteral("reports"), QStringLiteral("90"));
+    const QCommandLineOption since(QStringLiteral("since"),
+                                   QStringLiteral("Print this host's state in each report the history holds, and nothing else."),
+                                   QStringLiteral("host"));
+    parser.addOptions({expiry, previous, scope, outFolder, maxBytes, skew, stale, channel, history, trend, since});
     parser.addPositionalArgument(QStringLiteral("folder"), QStringLiteral("The folder of host documents."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -74,12 +85,21 @@ int main(int argc, char *argv[])
         out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
         return 0;
     }
+    if (parser.isSet(since)) {
+        if (!parser.isSet(history))
+            return usage(QStringLiteral("--since takes the history's file (--history)"));
+        if (!parser.positionalArguments().isEmpty())
+            return usage(QStringLiteral("--since reads the history only: give no folder"));
+        return Ps::printStatesOf(parser.value(history), parser.value(since), out, err);
+    }
     bool number = false, bytesNumber = false, skewNumber = false, staleNumber = false, channelNumber = false;
     const int days = parser.value(expiry).toInt(&number);
     const qint64 cap = parser.value(maxBytes).toLongLong(&bytesNumber);
     const qint64 skewSeconds = parser.value(skew).toLongLong(&skewNumber);
     const int staleDays = parser.value(stale).toInt(&staleNumber);
     const int channelDays = parser.value(channel).toInt(&channelNumber);
+    bool trendNumber = false;
+    const int trendReports = parser.value(trend).toInt(&trendNumber);
     const QStringList folders = parser.positionalArguments();
     if (folders.size() != 1)
         return usage(QStringLiteral("give one folder of host documents"));
@@ -93,51 +113,22 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("--stale-days takes a number of days"));
     if (!channelNumber || channelDays < 0)
         return usage(QStringLiteral("--channel-days takes a number of days"));
+    if (!trendNumber || trendReports < 1 || trendReports > 10000)
+        return usage(QStringLiteral("--trend-reports takes a number of reports, 1 to 10000"));
     if (!QFileInfo(folders.first()).isDir())
         return usage(QStringLiteral("'") + folders.first() + QStringLiteral("' is not a folder"));
-    Ps::FleetOptions options;
+    Ps::ReportRun run;
+    run.folder = folders.first();
+    run.out = parser.value(outFolder);
+    run.previous = parser.value(previous);
+    run.history = parser.value(history);
+    run.trendReports = trendReports;
+    Ps::FleetOptions &options = run.options;
     options.expiryDays = days;
     options.scope = parser.value(scope);
     options.maxDocumentBytes = cap;
     options.skewSeconds = skewSeconds;
     options.staleDays = staleDays;
     options.channelDays = channelDays;
-    const Ps::Fleet fleet = Ps::buildFleet(folders.first(), parser.value(previous), options);
-    const QDir folder(parser.isSet(outFolder) ? parser.value(outFolder) : folders.first());
-    const std::optional<QByteArray> junit = Ps::fleetJunit(fleet);
-    if (!junit) {
-        err << "vyr-fleet-report: fleet-junit.xml could not be made\n";
-        return 4;
-    }
-    const std::pair<QString, QByteArray> files[] = {{QStringLiteral("fleet.json"), Ps::fleetJson(fleet)},
-                                                    {QStringLiteral("fleet.csv"), Ps::fleetCsv(fleet)},
-                                                    {QStringLiteral("fleet-junit.xml"), *junit},
-                                                    {QStringLiteral("fleet.html"), Ps::fleetHtml(fleet)}};
-    // A host's own document is never written over: the host would be gone
-    // from every later report.
-    if (QFileInfo(folder.path()) == QFileInfo(folders.first())) {
-        for (const Ps::HostReport &host : fleet.hosts) {
-            for (const auto &file : files) {
-                if (!host.lastKnown && host.document == file.first) {
-                    err << "vyr-fleet-report: " << folder.filePath(file.first) << " is the document of host " << host.host
-                        << ", not a report: give the report a folder of its own with --out\n";
-                    return 4;
-                }
-            }
-        }
-    }
-    for (const auto &file : files) {
-        if (Ps::writeIfDifferent(folder.filePath(file.first), file.second) == Ps::Write::Failed) {
-            err << "vyr-fleet-report: " << folder.filePath(file.first) << " could not be written\n";
-            return 4;
-        }
-    }
-    for (int i = 0; i < Ps::hostStateCount; ++i)
-        out << Ps::hostStateName(Ps::HostState(i)) << ' ' << fleet.count(Ps::HostState(i)) << '\n';
-    for (const Ps::HostReport &host : fleet.hosts) {
-        if (host.state != Ps::HostState::InStep)
-            out << host.host << ' ' << Ps::hostStateName(host.state) << ": " << host.why << '\n';
-    }
-    out << fleet.hosts.size() << " hosts: " << folder.filePath(QStringLiteral("fleet.html")) << '\n';
-    return fleet.exitCode();
+    return Ps::runReport(run, out, err);
 }
