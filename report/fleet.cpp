@@ -17,6 +17,8 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -211,7 +213,7 @@ QString futureWhy(const QDateTime &time, const FleetOptions &options)
 // what keeps a fleet of 100,000 in memory.
 void shareTexts(HostReport &report)
 {
-    static QSet<QString> texts;
+    static thread_local QSet<QString> texts;
     const auto shared = [](QString &text) { text = *texts.insert(text); };
     for (HostCertificate &certificate : report.certificates) {
         shared(certificate.store);
@@ -412,14 +414,31 @@ Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions 
     QHash<QString, int> index;
     const QStringList entries = QDir(folder).entryList(
         {QStringLiteral("*.json")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString &name : entries) {
-        const QString path = QDir(folder).filePath(name);
-        // A report written into this folder before is no host; anything else is judged.
-        QString why;
-        const std::optional<QJsonObject> object = readObject(path, options.maxDocumentBytes, &why);
-        if (object && object->value(QStringLiteral("schema")).toString() == fleetSchema)
+    // Reading and judging the documents is most of a report's time, and no
+    // document depends on another: each core takes every n-th of them.
+    std::vector<std::optional<HostReport>> read(std::size_t(entries.size()));
+    const auto readEvery = [&](int first, int step) {
+        for (int i = first; i < entries.size(); i += step) {
+            const QString path = QDir(folder).filePath(entries.at(i));
+            // A report written into this folder before is no host; anything else is judged.
+            QString why;
+            const std::optional<QJsonObject> object = readObject(path, options.maxDocumentBytes, &why);
+            if (!object || object->value(QStringLiteral("schema")).toString() != fleetSchema)
+                read[std::size_t(i)] = object ? hostReportOf(*object, path, options) : failedDocument(path, why);
+        }
+    };
+    const int cores = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+    std::vector<std::thread> others;
+    for (int core = 1; core < cores && core < entries.size(); ++core)
+        others.emplace_back(readEvery, core, cores);
+    readEvery(0, cores);
+    for (std::thread &other : others)
+        other.join();
+    for (std::optional<HostReport> &each : read) {
+        if (!each)
             continue;
-        HostReport report = object ? hostReportOf(*object, path, options) : failedDocument(path, why);
+        HostReport report = std::move(*each);
+        each.reset();
         const auto known = previous.constFind(report.host);
         if (known != previous.cend() && !known->future && report.checkedAt.isValid()
             && known->report.checkedAt > report.checkedAt) {

@@ -8,13 +8,13 @@
 #include <QJsonObject>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
+#include <future>
+#include <thread>
+#include <vector>
+
 namespace Ps {
 namespace {
-
-QString isoText(const QDateTime &time)
-{
-    return time.isValid() ? time.toUTC().toString(Qt::ISODate) : QString();
-}
 
 // A spreadsheet runs a cell that starts with one of these as a formula.
 QString csvField(QString text, bool textCell = true)
@@ -61,6 +61,31 @@ bool certificatesChecked(const HostReport &host)
 }
 
 } // namespace
+
+QString isoText(const QDateTime &time)
+{
+    if (!time.isValid())
+        return QString();
+    const QDateTime utc = time.toUTC();
+    const QDate date = utc.date();
+    const QTime clock = utc.time();
+    // Qt's own writing goes through a printf per time: a fifth of a large
+    // report's time. Years outside four digits are left to it.
+    if (date.year() < 1000 || date.year() > 9999)
+        return utc.toString(Qt::ISODate);
+    char text[] = "0000-00-00T00:00:00Z";
+    const auto digits = [&text](int at, int value, int count) {
+        for (int i = count - 1; i >= 0; --i, value /= 10)
+            text[at + i] = char('0' + value % 10);
+    };
+    digits(0, date.year(), 4);
+    digits(5, date.month(), 2);
+    digits(8, date.day(), 2);
+    digits(11, clock.hour(), 2);
+    digits(14, clock.minute(), 2);
+    digits(17, clock.second(), 2);
+    return QString::fromLatin1(text, 20);
+}
 
 QString ageText(const QDateTime &checkedAt, const QDateTime &now)
 {
@@ -119,6 +144,28 @@ struct Put
     }
 };
 
+// The hosts' lines take most of a report's time and none depends on another:
+// they are made a slice a core at once, and put out in order.
+template<typename Line>
+void inSlices(const QVector<HostReport> &hosts, Put &put, Line line)
+{
+    constexpr int slice = 500;
+    const int cores = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+    for (int first = 0; first < hosts.size(); first += slice * cores) {
+        std::vector<std::future<QByteArray>> made;
+        for (int begin = first; begin < std::min(first + slice * cores, hosts.size()); begin += slice) {
+            made.push_back(std::async(std::launch::async, [&hosts, &line, begin] {
+                QByteArray bytes;
+                for (int i = begin; i < std::min(begin + slice, hosts.size()); ++i)
+                    bytes += line(i);
+                return bytes;
+            }));
+        }
+        for (std::future<QByteArray> &bytes : made)
+            put(bytes.get());
+    }
+}
+
 template<typename Writer>
 QByteArray whole(const Fleet &fleet, Writer writer)
 {
@@ -152,9 +199,10 @@ bool writeFleetJson(const Fleet &fleet, QIODevice *out)
     const int at = frame.indexOf(hosts + ']') + hosts.size();
     Put put{out};
     put(frame.left(at) + '\n');
-    for (int i = 0; i < fleet.hosts.size(); ++i)
-        put(QJsonDocument(hostJson(fleet.hosts.at(i), fleet.generated)).toJson(QJsonDocument::Compact)
-            + (i + 1 < fleet.hosts.size() ? ",\n" : "\n"));
+    inSlices(fleet.hosts, put, [&fleet](int i) {
+        return QJsonDocument(hostJson(fleet.hosts.at(i), fleet.generated)).toJson(QJsonDocument::Compact)
+               + (i + 1 < fleet.hosts.size() ? ",\n" : "\n");
+    });
     put(frame.mid(at) + '\n');
     return put.ok;
 }
@@ -163,7 +211,8 @@ bool writeFleetCsv(const Fleet &fleet, QIODevice *out)
 {
     Put put{out};
     put("host,state,checked_at,store,name,thumbprint,result,not_after,days_left,why\r\n");
-    for (const HostReport &host : fleet.hosts) {
+    inSlices(fleet.hosts, put, [&fleet](int i) {
+        const HostReport &host = fleet.hosts.at(i);
         QString text;
         const QString head = csvField(host.host) + QLatin1Char(',') + csvField(hostStateName(host.state)) + QLatin1Char(',')
                              + isoText(host.checkedAt) + QLatin1Char(',');
@@ -177,8 +226,8 @@ bool writeFleetCsv(const Fleet &fleet, QIODevice *out)
                                          : QStringLiteral(","))
                     + QLatin1Char(',') + csvField(host.why) + QStringLiteral("\r\n");
         }
-        put(text.toUtf8());
-    }
+        return text.toUtf8();
+    });
     return put.ok;
 }
 

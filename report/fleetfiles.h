@@ -28,6 +28,9 @@ QByteArray fleetCsv(const Fleet &fleet);
 std::optional<QByteArray> fleetJunit(const Fleet &fleet); // none when the writer failed
 QByteArray fleetHtml(const Fleet &fleet);
 
+// A time as the report writes it: 2026-12-09T10:00:00Z, or nothing when unknown.
+QString isoText(const QDateTime &time);
+
 // How long ago a host was checked, as the report says it: "5 min", "3 h", "2 d".
 QString ageText(const QDateTime &checkedAt, const QDateTime &now);
 

@@ -55,7 +55,7 @@ QString expiryCell(const HostReport &host)
 
 QString checkedCell(const HostReport &host, const QDateTime &now)
 {
-    const QString at = host.checkedAt.isValid() ? host.checkedAt.toString(Qt::ISODate) : QString();
+    const QString at = host.checkedAt.isValid() ? isoText(host.checkedAt) : QString();
     return QStringLiteral("<td data-sort=\"%1\"><time datetime=\"%1\">%2</time>%3</td>")
         .arg(escaped(at), host.checkedAt.isValid() ? escaped(ageText(host.checkedAt, now) + QStringLiteral(" ago"))
                                                    : QStringLiteral("not checked"),
@@ -66,7 +66,7 @@ enum class Fifth { Version, Since };
 
 QString hostRow(const HostReport &host, const QDateTime &now, Fifth fifth)
 {
-    const QString since = host.outOfStepSince.isValid() ? host.outOfStepSince.toString(Qt::ISODate) : QString();
+    const QString since = host.outOfStepSince.isValid() ? isoText(host.outOfStepSince) : QString();
     return QStringLiteral("<tr><th scope=\"row\">%1</th>").arg(escaped(host.host)) + stateCell(host.state)
            + expiryCell(host) + checkedCell(host, now)
            // Which keys the host holds, for a rotation waiting on every host.
@@ -253,7 +253,7 @@ QString trendPicture(const QVector<ReportCounts> &trend)
         }
         columns += QStringLiteral("<rect class=\"report\" x=\"%1\" y=\"0\" width=\"%2\" height=\"%3\"><title>%4</title></rect>")
                        .arg(QString::number(r * column, 'f', 1), QString::number(column, 'f', 1), QString::number(height),
-                            escaped(report.generated.toString(Qt::ISODate) + QStringLiteral(": ") + said.join(QStringLiteral(", "))));
+                            escaped(isoText(report.generated) + QStringLiteral(": ") + said.join(QStringLiteral(", "))));
     }
     const auto sharesOf = [](const ReportCounts &report) {
         QStringList shares;
@@ -278,7 +278,7 @@ QString trendRows(const QVector<ReportCounts> &trend)
 {
     QString rows;
     for (auto it = trend.crbegin(); it != trend.crend(); ++it) {
-        rows += QStringLiteral("<tr><th scope=\"row\"><time datetime=\"%1\">%1</time></th>").arg(it->generated.toString(Qt::ISODate));
+        rows += QStringLiteral("<tr><th scope=\"row\"><time datetime=\"%1\">%1</time></th>").arg(isoText(it->generated));
         for (const int count : it->counts)
             rows += QStringLiteral("<td class=\"number\">%1</td>").arg(count);
         rows += QStringLiteral("</tr>\n");
@@ -299,10 +299,10 @@ QString pageData(const Fleet &fleet)
         QJsonObject each;
         for (int i = 0; i < hostStateCount; ++i)
             each.insert(hostStateName(HostState(i)), report.counts[std::size_t(i)]);
-        trend.append(QJsonObject{{QStringLiteral("generated"), report.generated.toString(Qt::ISODate)},
+        trend.append(QJsonObject{{QStringLiteral("generated"), isoText(report.generated)},
                                  {QStringLiteral("counts"), each}});
     }
-    const QJsonObject data{{QStringLiteral("generated"), fleet.generated.toString(Qt::ISODate)},
+    const QJsonObject data{{QStringLiteral("generated"), isoText(fleet.generated)},
                            {QStringLiteral("scope"), fleet.scope},
                            {QStringLiteral("release"), fleet.release},
                            {QStringLiteral("counts"), counts},
@@ -388,7 +388,7 @@ bool writeFleetHtml(const Fleet &fleet, QIODevice *out)
     for (int i = 0; i < hostStateCount; ++i)
         trendHead += QStringLiteral("<th scope=\"col\">") + escaped(hostStateName(HostState(i))) + QStringLiteral("</th>");
 
-    const QString generated = escaped(now.toString(Qt::ISODate));
+    const QString generated = escaped(isoText(now));
     Writes put{out};
     filled(put, pagePart(QStringLiteral("fleet.html")),
            {{QStringLiteral("generated"), generated},

@@ -2,6 +2,8 @@
 
 #include "fleetfiles.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -22,9 +24,10 @@ QString columnOf(HostState state)
     return hostStateName(state).replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
-QString isoText(const QDateTime &time)
+// SQLite's own words ("database is locked", "file is not a database"), not Qt's beside them.
+QString textOf(const QSqlError &error)
 {
-    return time.isValid() ? time.toUTC().toString(Qt::ISODate) : QString();
+    return error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
 }
 
 QDateTime timeOf(const QVariant &value)
@@ -67,26 +70,28 @@ bool History::open()
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
         return failed(QStringLiteral("cannot be opened"), QStringLiteral("Qt's SQLite driver is not installed (libqt5sql5-sqlite)"));
+    if (!QDir().mkpath(QFileInfo(path_).path()))
+        return failed(QStringLiteral("cannot be opened"), QStringLiteral("its folder could not be made"));
     QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     database.setDatabaseName(path_);
     // A report beside another one waits a little for its turn, then says so.
     database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
     if (!database.open())
-        return failed(QStringLiteral("cannot be opened"), database.lastError().text());
+        return failed(QStringLiteral("cannot be opened"), textOf(database.lastError()));
     QSqlQuery query(database);
     if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
-        return failed(QStringLiteral("cannot be read"), query.lastError().text());
+        return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     const int version = query.value(0).toInt();
     if (version > schemaVersion)
         return failed(QStringLiteral("cannot be read"), QStringLiteral("it was written by a later version of this program"));
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next()
         || query.value(0).toString() != QLatin1String("wal"))
         return failed(QStringLiteral("cannot be opened"),
-                      query.lastError().text().trimmed().isEmpty() ? QStringLiteral("no write-ahead log") : query.lastError().text());
+                      textOf(query.lastError()).isEmpty() ? QStringLiteral("no write-ahead log") : textOf(query.lastError()));
     if (version == schemaVersion)
         return true;
     if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !query.next())
-        return failed(QStringLiteral("cannot be read"), query.lastError().text());
+        return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     if (query.value(0).toInt() != 0)
         return failed(QStringLiteral("cannot be used"), QStringLiteral("a database, but not a fleet's history"));
     QString counts;
@@ -105,20 +110,20 @@ bool History::open()
                        "WITHOUT ROWID"),
         QStringLiteral("PRAGMA user_version = ") + QString::number(schemaVersion)};
     if (!database.transaction())
-        return failed(QStringLiteral("cannot be made"), database.lastError().text());
+        return failed(QStringLiteral("cannot be made"), textOf(database.lastError()));
     for (const QString &statement : schema) {
         if (!query.exec(statement))
-            return failed(QStringLiteral("cannot be made"), query.lastError().text());
+            return failed(QStringLiteral("cannot be made"), textOf(query.lastError()));
     }
     query.prepare(QStringLiteral("INSERT INTO state (id, name) VALUES (?, ?)"));
     for (int i = 0; i < hostStateCount; ++i) {
         query.addBindValue(i);
         query.addBindValue(hostStateName(HostState(i)));
         if (!query.exec())
-            return failed(QStringLiteral("cannot be made"), query.lastError().text());
+            return failed(QStringLiteral("cannot be made"), textOf(query.lastError()));
     }
     if (!database.commit())
-        return failed(QStringLiteral("cannot be made"), database.lastError().text());
+        return failed(QStringLiteral("cannot be made"), textOf(database.lastError()));
     return true;
 }
 
@@ -126,7 +131,7 @@ int History::reportCount()
 {
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     if (!query.exec(QStringLiteral("SELECT count(*) FROM report")) || !query.next()) {
-        failed(QStringLiteral("cannot be read"), query.lastError().text());
+        failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
         return -1;
     }
     return query.value(0).toInt();
@@ -137,7 +142,7 @@ bool History::knownHosts(KnownHosts *hosts, const FleetOptions &options)
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("SELECT last, out_of_step_since FROM host WHERE last IS NOT NULL")))
-        return failed(QStringLiteral("cannot be read"), query.lastError().text());
+        return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     while (query.next()) {
         std::optional<KnownHost> known = knownHost(QJsonDocument::fromJson(query.value(0).toByteArray()).object(), options);
         if (!known)
@@ -146,7 +151,7 @@ bool History::knownHosts(KnownHosts *hosts, const FleetOptions &options)
         hosts->insert(known->report.host, *known);
     }
     if (query.lastError().isValid())
-        return failed(QStringLiteral("cannot be read"), query.lastError().text());
+        return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     return true;
 }
 
@@ -160,7 +165,7 @@ bool History::trend(int reports, QVector<ReportCounts> *counts)
     query.prepare(QStringLiteral("SELECT generated") + columns + QStringLiteral(" FROM report ORDER BY id DESC LIMIT ?"));
     query.addBindValue(reports);
     if (!query.exec())
-        return failed(QStringLiteral("cannot be read"), query.lastError().text());
+        return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     while (query.next()) {
         ReportCounts report{timeOf(query.value(0)), {}};
         for (int i = 0; i < hostStateCount; ++i)
@@ -168,7 +173,7 @@ bool History::trend(int reports, QVector<ReportCounts> *counts)
         counts->prepend(report);
     }
     if (query.lastError().isValid())
-        return failed(QStringLiteral("cannot be read"), query.lastError().text());
+        return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     return true;
 }
 
@@ -179,7 +184,7 @@ bool History::record(const Fleet &fleet)
     // Taken for writing at once: a report that waits for another's turn
     // waits before it has read anything it would write back.
     if (!query.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return failed(QStringLiteral("cannot be written"), query.lastError().text());
+        return failed(QStringLiteral("cannot be written"), textOf(query.lastError()));
     QString columns, marks;
     for (int i = 0; i < hostStateCount; ++i) {
         columns += QStringLiteral(", ") + columnOf(HostState(i));
@@ -193,7 +198,7 @@ bool History::record(const Fleet &fleet)
     for (int i = 0; i < hostStateCount; ++i)
         query.addBindValue(fleet.count(HostState(i)));
     if (!query.exec())
-        return failed(QStringLiteral("cannot be written"), query.lastError().text());
+        return failed(QStringLiteral("cannot be written"), textOf(query.lastError()));
     const qint64 report = query.lastInsertId().toLongLong();
     QSqlQuery fresh(database), known(database), state(database);
     fresh.prepare(QStringLiteral("INSERT INTO host (name, checked_at, out_of_step_since, last) VALUES (?, ?, ?, ?) "
@@ -219,10 +224,10 @@ bool History::record(const Fleet &fleet)
         state.addBindValue(hostStateName(host.state));
         if (!each.exec() || !state.exec())
             return failed(QStringLiteral("cannot be written"),
-                          (each.lastError().isValid() ? each.lastError() : state.lastError()).text());
+                          textOf(each.lastError().isValid() ? each.lastError() : state.lastError()));
     }
     if (!database.commit())
-        return failed(QStringLiteral("cannot be written"), database.lastError().text());
+        return failed(QStringLiteral("cannot be written"), textOf(database.lastError()));
     return true;
 }
 
@@ -235,14 +240,14 @@ bool History::statesOf(const QString &host, QVector<QPair<QDateTime, HostState>>
                                  "WHERE host.name = ? ORDER BY report.id"));
     query.addBindValue(host);
     if (!query.exec())
-        return failed(QStringLiteral("cannot be read"), query.lastError().text());
+        return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     while (query.next()) {
         HostState each = HostState::Failed;
         if (hostStateNamed(query.value(1).toString(), &each))
             states->append({timeOf(query.value(0)), each});
     }
     if (query.lastError().isValid())
-        return failed(QStringLiteral("cannot be read"), query.lastError().text());
+        return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     return true;
 }
 

@@ -159,6 +159,11 @@ int openat(int dirfd, const char *path, int flags, ...)
     }
 
 VYR_FD_CALL(ssize_t, write, (int fd, const void *data, size_t size), (fd, data, size))
+// SQLite writes its pages and its log at offsets.
+VYR_FD_CALL(ssize_t, pwrite, (int fd, const void *data, size_t size, off_t offset), (fd, data, size, offset))
+VYR_FD_CALL(ssize_t, pwrite64, (int fd, const void *data, size_t size, off64_t offset), (fd, data, size, offset))
+VYR_FD_CALL(int, ftruncate, (int fd, off_t size), (fd, size))
+VYR_FD_CALL(int, ftruncate64, (int fd, off64_t size), (fd, size))
 #define VYR_SYNC_CALL(name)                                                                                          \
     int name(int fd)                                                                                                 \
     {                                                                                                                \

@@ -116,6 +116,8 @@ private slots:
     void verbs();
     void trustTargets_data();
     void trustTargets();
+    void history_data();
+    void history();
 };
 
 void TestFaultSweep::verbs_data()
@@ -289,6 +291,89 @@ void TestFaultSweep::trustTargets()
     qInfo("%s: %d calls swept, %d reported failures, %d mismatches", QTest::currentDataTag(), calls, failed,
           int(mismatches.size()));
     QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches.mid(0, 5).join('\n')));
+}
+
+void TestFaultSweep::history_data()
+{
+    QTest::addColumn<QString>("fault");
+    for (const char *fault : {"ENOSPC", "EIO", "KILL", "KILL_AFTER"})
+        QTest::addRow("the fleet's history, %s", fault) << fault;
+}
+
+// A fleet report over a history of two reports, each file-system call under
+// the history's folder failing in turn. After each the history reads whole:
+// the two reports as they were, or the third one with them, entire; a
+// report that says it was recorded (an exit code below 4) is; and the next
+// report records itself.
+void TestFaultSweep::history()
+{
+    QFETCH(QString, fault);
+    const QString root = QStringLiteral(VYR_TEST_SCRATCH "/history-sweep"), db = root + "/db/history.sqlite";
+    QDir(root).removeRecursively();
+    const QDateTime checked = QDateTime::currentDateTimeUtc().addSecs(-60);
+    for (const QString host : {"web1", "web2", "web3"}) {
+        for (const QString folder : {"first", "second"}) {
+            if (host == QLatin1String("web3") && folder == QLatin1String("first"))
+                continue;
+            QVERIFY(QDir().mkpath(root + '/' + folder));
+            QFile document(root + '/' + folder + '/' + host + ".json");
+            QVERIFY(document.open(QIODevice::WriteOnly));
+            const QJsonObject certificate{{"store", "ROOT"}, {"name", "A.cer"}, {"thumbprint", "AB"},
+                                          {"result", host == QLatin1String("web2") ? "missing" : "present"}};
+            document.write(QJsonDocument(QJsonObject{{"schema", "vyr-host-check/1"}, {"host", host},
+                                                     {"checked_at", checked.toString(Qt::ISODate)}, {"verb", "check"},
+                                                     {"exit_code", 0}, {"certificates", QJsonArray{certificate}}})
+                               .toJson());
+        }
+    }
+    const auto report = [&](const QString &folder) {
+        return QStringList{QStringLiteral(REPORT), "--history", db, "--out", root + "/out", root + '/' + folder};
+    };
+    // The history's lines for a host, or its exit code when it has none.
+    const auto since = [&](const QString &host) {
+        QProcess list;
+        list.start(QStringLiteral(REPORT), {"--history", db, "--since", host});
+        list.waitForFinished(-1);
+        const QStringList lines = QString::fromUtf8(list.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        return list.exitCode() == 0 ? lines : QStringList{QStringLiteral("exit %1").arg(list.exitCode())};
+    };
+    QCOMPARE(runProbe(report("first"), {}), QStringLiteral("2"));
+    QCOMPARE(runProbe(report("first"), {}), QStringLiteral("2"));
+    const QStringList before = since("web1");
+    QCOMPARE(before.size(), 2);
+    const QString saved = root + "/saved";
+    QVERIFY(QDir().rename(root + "/db", saved));
+    const auto setUp = [&] {
+        QDir(root + "/db").removeRecursively();
+        QDir().mkpath(root + "/db");
+        for (const QString &name : QDir(saved).entryList(QDir::Files))
+            QFile::copy(saved + '/' + name, root + "/db/" + name);
+    };
+    const QStringList shim{QStringLiteral("LD_PRELOAD=" FAULT_SHIM), "VYR_FAULT_SCOPE=" + root + "/db",
+                           QStringLiteral("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0")};
+    const QString countFile = root + "/fault-count";
+    setUp();
+    QCOMPARE(runProbe(report("second"), shim + QStringList{"VYR_FAULT_COUNT=" + countFile}), QStringLiteral("2"));
+    QFile count(countFile);
+    QVERIFY(count.open(QIODevice::ReadOnly));
+    const int calls = count.readAll().trimmed().toInt();
+    QVERIFY(calls > 0);
+    int unrecorded = 0;
+    for (int k = 1; k <= calls; ++k) {
+        setUp();
+        const QString answer = runProbe(report("second"), shim + QStringList{"VYR_FAULT=" + fault, "VYR_FAULT_AT=" + QString::number(k)});
+        const QString where = QStringLiteral("call %1 of %2 (%3)").arg(k).arg(calls).arg(answer);
+        const QStringList held = since("web1"), added = since("web3");
+        const bool asBefore = held == before && added == QStringList{"exit 3"};
+        const bool recorded = held.size() == 3 && held.mid(0, 2) == before && added.size() == 1
+                              && held.last().section(' ', 0, 0) == added.last().section(' ', 0, 0);
+        QVERIFY2(asBefore || recorded, qPrintable(where + ": " + held.join(", ") + " / " + added.join(", ")));
+        QVERIFY2(recorded || answer == QLatin1String("4") || answer == QLatin1String("killed"), qPrintable(where));
+        unrecorded += asBefore;
+        QVERIFY2(runProbe(report("second"), {}) == QLatin1String("2") && since("web1").size() == held.size() + 1,
+                 qPrintable(where + ", then the next report was not recorded"));
+    }
+    qInfo("%s: %d calls swept, %d reports left unrecorded, each history whole", QTest::currentDataTag(), calls, unrecorded);
 }
 
 QTEST_GUILESS_MAIN(TestFaultSweep)

@@ -3,9 +3,12 @@
 // last known state from a previous report.
 #include "fleet.h"
 #include "fleetfiles.h"
+#include "reportrun.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <QXmlStreamReader>
@@ -107,6 +110,8 @@ private slots:
     void states_data();
     void states();
     void files();
+    void history_data();
+    void history();
 };
 
 void FleetReportTest::states_data()
@@ -321,6 +326,138 @@ void FleetReportTest::files()
     }
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QCOMPARE(suites, (QStringList{"a\uFFFDb:1", "web3:1", "=cmd:0", "R%1:0", "web1:0"}));
+}
+
+void FleetReportTest::history_data()
+{
+    QTest::addColumn<QStringList>("reports"); // each one's documents; a day apart, the last at the test's clock
+    QTest::addColumn<QString>("fault");       // before the last report: locked (another report writing), corrupt
+    QTest::addColumn<QString>("expected");    // the last report's states, * a last known state
+    QTest::addColumn<QString>("since");       // out of step since, of each host out of step
+    QTest::addColumn<QString>("trend");       // the page's counts, a report each
+    QTest::addColumn<QString>("states");      // the first host's states in the history, a report each
+    QTest::addColumn<int>("exitCode");
+
+    const QStringList turns{"web1@49 A.cer:present:400;web2@49 A.cer:missing:400;web3@49 A.cer:present:400",
+                            "web1@25 A.cer:missing:400;web2@25 A.cer:missing:400;web3@25 A.cer:present:400",
+                            "web1@49 A.cer:present:400;web2@1 A.cer:present:400;web3@1 A.cer:missing:400"};
+    QTest::newRow("three reports in turn")
+        << turns << "" << "web1 lacking*; web3 lacking; web2 in step"
+        << "web1 2026-12-07T11:00:00Z; web3 2026-12-08T11:00:00Z"
+        << "1 lacking, 2 in step / 2 lacking, 1 in step / 2 lacking, 1 in step" << "web1 in step, lacking, lacking" << 2;
+    QTest::newRow("out of step, back, and out again")
+        << QStringList{"web1@49 A.cer:missing:400", "web1@25 A.cer:present:400", "web1@1 A.cer:retired:400"} << ""
+        << "web1 retired" << "web1 2026-12-08T11:00:00Z" << "1 lacking / 1 in step / 1 retired"
+        << "web1 lacking, in step, retired" << 2;
+    QTest::newRow("out of step since the first report")
+        << QStringList{"web1@49 A.cer:missing:400", "web1@25 !unreachable", "web1@1 A.cer:present:9"} << ""
+        << "web1 expiring" << "web1 2026-12-06T11:00:00Z" << "1 lacking / 1 unreachable / 1 expiring"
+        << "web1 lacking, unreachable, expiring" << 1;
+    QTest::newRow("locked by another report: written, not recorded")
+        << turns << "locked" << "web1 lacking*; web3 lacking; web2 in step"
+        << "web1 2026-12-07T11:00:00Z; web3 2026-12-08T11:00:00Z"
+        << "1 lacking, 2 in step / 2 lacking, 1 in step / 2 lacking, 1 in step" << "web1 in step, lacking" << 4;
+    QTest::newRow("corrupt: written, the file left as it was")
+        << turns << "corrupt" << "web3 lacking; web1 in step; web2 in step" << "web3 2026-12-08T11:00:00Z"
+        << "1 lacking, 2 in step" << "" << 4;
+}
+
+// Reports in turn over one history: the trend on the page, the last known
+// states and since when each host is out of step, all from the database;
+// one that cannot record says so (4), still writes its page, and leaves the
+// database as it was.
+void FleetReportTest::history()
+{
+    QFETCH(QStringList, reports);
+    QFETCH(QString, fault);
+    QFETCH(QString, expected);
+    QFETCH(QString, since);
+    QFETCH(QString, trend);
+    QFETCH(QString, states);
+    QFETCH(int, exitCode);
+    QTemporaryDir scratch;
+    Ps::ReportRun run;
+    run.history = scratch.filePath("history.sqlite");
+    QString said;
+    QTextStream out(&said), err(&said);
+    QByteArray before;
+    int code = -1;
+    QSqlDatabase other;
+    for (int n = 0; n < reports.size(); ++n) {
+        run.folder = scratch.filePath(QStringLiteral("documents-%1").arg(n));
+        run.out = scratch.filePath(QStringLiteral("report-%1").arg(n));
+        QVERIFY(QDir().mkpath(run.folder));
+        writeDocuments(run.folder, reports.at(n).split(';'));
+        run.options.now = now.addDays(n + 1 - reports.size());
+        if (n + 1 == reports.size() && fault == QLatin1String("locked")) {
+            other = QSqlDatabase::addDatabase("QSQLITE", "other");
+            other.setDatabaseName(run.history);
+            QVERIFY(other.open());
+            QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+        }
+        if (n + 1 == reports.size() && fault == QLatin1String("corrupt")) {
+            QFile file(run.history);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.write("not a database, ") == 16);
+            file.close();
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            before = file.readAll();
+        }
+        code = Ps::runReport(run, out, err);
+    }
+    QCOMPARE(code, exitCode);
+    if (fault == QLatin1String("locked")) {
+        QVERIFY(QSqlQuery(other).exec("ROLLBACK"));
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase("other");
+        QVERIFY2(said.contains("could not be written") || said.contains("database is locked"), qPrintable(said));
+    }
+    if (fault == QLatin1String("corrupt")) {
+        QFile file(run.history);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+    }
+
+    QFile json(run.out + "/fleet.json"), page(run.out + "/fleet.html");
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    QStringList hosts, outOfStep;
+    for (const QJsonValue &value : QJsonDocument::fromJson(json.readAll()).object().value("hosts").toArray()) {
+        const QJsonObject host = value.toObject();
+        hosts.append(host.value("host").toString() + ' ' + host.value("state").toString()
+                     + (host.value("last_known").toBool() ? "*" : ""));
+        if (host.contains("out_of_step_since"))
+            outOfStep.append(host.value("host").toString() + ' ' + host.value("out_of_step_since").toString());
+    }
+    QCOMPARE(hosts.join("; "), expected);
+    QCOMPARE(outOfStep.join("; "), since);
+    const QByteArray html = page.readAll();
+    const QByteArray open = "<script type=\"application/json\" id=\"fleet-data\">";
+    const int at = html.indexOf(open) + open.size();
+    QStringList counted;
+    for (const QJsonValue &report : QJsonDocument::fromJson(html.mid(at, html.indexOf("</script>", at) - at)).object().value("trend").toArray()) {
+        QStringList counts;
+        for (int i = 0; i < Ps::hostStateCount; ++i) {
+            if (const int count = report.toObject().value("counts").toObject().value(Ps::hostStateName(Ps::HostState(i))).toInt())
+                counts.append(QString::number(count) + ' ' + Ps::hostStateName(Ps::HostState(i)));
+        }
+        counted.append(counts.join(", "));
+    }
+    QCOMPARE(counted.join(" / "), trend);
+
+    QString printed;
+    QTextStream listed(&printed);
+    const QString host = expected.section(' ', 0, 0);
+    const int listedCode = Ps::printStatesOf(run.history, host, listed, listed);
+    listed.flush();
+    QCOMPARE(listedCode, states.isEmpty() ? 4 : 0);
+    if (!states.isEmpty()) {
+        QStringList words;
+        for (const QString &line : printed.split('\n', Qt::SkipEmptyParts))
+            words.append(line.section(' ', 1));
+        QCOMPARE(host + ' ' + words.join(", "), states);
+    }
 }
 
 QTEST_GUILESS_MAIN(FleetReportTest)
