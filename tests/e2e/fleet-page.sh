@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The fleet's page in headless Chromium, opened from the file with the
-# network off: a fleet with a host in every state; the counts and the rows
-# that need action are what fleet.json says, and "#sort=0-descending" sorts
-# the hosts' table by name through the page's own script. Leaves a screenshot
-# (the README's docs/fleet.png) in the scratch folder.
+# network off: a fleet with a host in every state, after a history of six
+# daily reports (each run with its clock set back); the counts and the rows
+# that need action are what fleet.json says, "#sort=0-descending" sorts the
+# hosts' table by name through the page's own script, and the three pictures
+# say what they show. A host's own words with markup and script in them run
+# nothing and leave the page whole. Leaves a screenshot (the README's
+# docs/fleet.png) in the scratch folder.
 # Usage: fleet-page.sh <vyr-fleet-report> <scratch folder>
 set -euo pipefail
 report=$1 scratch=$2/fleet-page
@@ -11,7 +14,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 command -v chromium > /dev/null || fail "chromium is missing (scripts/deps.sh installs it)"
 rm -rf "$scratch" && mkdir -p "$scratch/hosts"
 python3 - "$scratch/hosts" << 'PY'
-import datetime, json, sys
+import datetime, json, os, sys
 now = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
 def check(host, results, days=(4000,) * 3, hours=1):
     names = ["Vyr_Root_CA_1.cer", "Vyr_Int_1.crt", "Vyr_Int_2.crt"]
@@ -37,9 +40,26 @@ documents = {
 for host, document in documents.items():
     json.dump(document, open(f"{sys.argv[1]}/{host}.json", "w"))
 open(f"{sys.argv[1]}/build-07.json", "w").write("{truncated")
+# The six days before: fewer hosts lacking the root each day, web-01 every day, all checked an hour
+# before the report.
+for days in range(1, 7):
+    folder = f"{sys.argv[1]}/../days-{days}"
+    os.makedirs(folder)
+    for n, host in enumerate(documents):
+        document = check(host, ["missing" if host == "web-01" or n < days - 1 else "present", "present", "present"])
+        document["checked_at"] = (now - datetime.timedelta(days=days, hours=1)).isoformat().replace("+00:00", "Z")
+        json.dump(document, open(f"{folder}/{host}.json", "w"))
 PY
+history=$scratch/history.sqlite
+for days in 6 5 4 3 2 1; do
+    status=0
+    # The sanitizer's runtime need not be loaded first where faketime is.
+    ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 faketime -f "-${days}d" \
+        "$report" --history "$history" --out "$scratch/report-$days" "$scratch/days-$days" > /dev/null || status=$?
+    [ "$status" = 2 ] || fail "the report $days days ago exited $status"
+done
 status=0
-"$report" "$scratch/hosts" > "$scratch/report.out" || status=$?
+"$report" --history "$history" "$scratch/hosts" > "$scratch/report.out" || status=$?
 [ "$status" = 3 ] || fail "vyr-fleet-report exited $status, expected 3: $(cat "$scratch/report.out")"
 # Usage errors are UNKNOWN, as a monitoring plugin's.
 for usage in "--bogus $scratch/hosts" "--expiry-days x $scratch/hosts" ""; do
@@ -95,17 +115,60 @@ vouching = {row[0][0].split()[1]: (row[1][0], row[2][0]) for row in page.tables[
 assert vouching == {"Vyr_Root_CA_1.cer": ("only DNS:corp.test, IP:10.0.0.0/255.0.0.0", "1"),
                     "Vyr_Int_1.crt": ("-", "0"), "Vyr_Int_2.crt": ("-", "0")}, f"the certificates' table: {vouching}"
 # The pictures, each with its text.
-import re
+import datetime, re
 dom = open(sys.argv[1]).read()
 bar = re.search(r'<svg [^>]*id="state-bar".*?<title id="state-bar-title">([^<]*)</title>', dom).group(1)
 assert bar == ("The hosts by state: 1 unreachable, 1 failed, 1 lacking, 1 retired, 1 channel quiet, 1 expiring, "
                "2 in step."), f"the bar says {bar}"
 timeline = re.search(r'<svg [^>]*id="expiry-timeline".*?<title id="expiry-timeline-title">([^<]*)</title>', dom).group(1)
 assert "Vyr_Int_2.crt ends " in timeline and "retired but held by 1 host;" in timeline, f"the timeline says {timeline}"
+trend = re.search(r'<svg [^>]*id="trend".*?<title id="trend-title">([^<]*)</title>', dom).group(1)
+assert re.fullmatch(r"The hosts' states over the last 7 reports: from \S+ 71% lacking, 29% in step to \S+ 13% unreachable, "
+                    r"13% failed, 13% lacking, 13% retired, 13% channel quiet, 13% expiring, 25% in step\.", trend), trend
+assert len(page.tables["trend-counts"]["rows"]) == 7, "the trend's table"
+since = {row[0][0]: row[4][0] for row in page.tables["action"]["rows"]}
+today = report["generated"][:10]
+six_days = (datetime.datetime.fromisoformat(report["generated"][:10]) - datetime.timedelta(days=6)).date().isoformat()
+assert since["web-01"] == six_days and since["mail-01"] == today, f"out of step since: {since}"
 print(f"fleet.html in Chromium: {len(counts)} counts and {len(action)} rows that need action as fleet.json says; "
       f"sorted by host, descending")
 PY
 [ -s "$scratch/fleet.png" ] || fail "no screenshot"
+[ "$("$report" --history "$history" --since web-01 | cut -d' ' -f2- | tr '\n' ,)" = "lacking,lacking,lacking,lacking,lacking,lacking,lacking," ] \
+    || fail "--since web-01: $("$report" --history "$history" --since web-01)"
+
+# A host's words that would end the page's data or script: shown as text, nothing of them runs.
+mkdir -p "$scratch/odd"
+evil='</script><!--<script>document.title="owned"</script>'
+python3 - "$scratch/odd" "$evil" << 'PY'
+import datetime, json, sys
+at = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0).isoformat().replace("+00:00", "Z")
+json.dump({"schema": "vyr-host-check/1", "host": "<!--<script>", "checked_at": at, "error": "failed", "message": sys.argv[2]},
+          open(f"{sys.argv[1]}/a.json", "w"))
+json.dump({"schema": "vyr-host-check/1", "host": "b", "checked_at": at, "version": sys.argv[2], "verb": "check",
+           "exit_code": 0, "certificates": [{"store": "ROOT", "name": "A.cer", "thumbprint": "AB", "result": "present"}]},
+          open(f"{sys.argv[1]}/b.json", "w"))
+PY
+"$report" --scope "$evil" "$scratch/odd" > /dev/null || true
+grep -q '"scope":"\\u003c/script>\\u003c!--\\u003cscript>' "$scratch/odd/fleet.html" || fail "the page's data holds a < as it stands"
+chrome --dump-dom "file://$scratch/odd/fleet.html#sort=0-descending" > "$scratch/odd-dom.html"
+python3 - "$scratch/odd-dom.html" "$evil" << 'PY'
+import html.parser, json, re, sys
+dom, evil = open(sys.argv[1]).read(), sys.argv[2]
+title = re.search(r"<title>([^<]*)</title>", dom).group(1)
+assert title.startswith("Vyr CA certificates: the fleet, "), f"a script of the host's ran: {title}"
+scripts = re.findall(r"<script\b[^>]*>", dom)
+assert scripts == ['<script type="application/json" id="fleet-data">', "<script>"], f"scripts: {scripts}"
+assert 'aria-sort="descending"' in dom, "the page's own script did not run to its end"
+data = json.loads(re.search(r'<script type="application/json" id="fleet-data">(.*?)</script>', dom, re.S).group(1))
+assert data["scope"] == evil and data["release"] == evil, f"the page's data: {data}"
+class Text(html.parser.HTMLParser):
+    def __init__(self): super().__init__(); self.cells = []
+    def handle_data(self, data): self.cells.append(data)
+text = Text(); text.feed(dom)
+assert evil in text.cells and "<!--<script>" in text.cells, "the host's words are not shown as they are"
+print("markup in a host's words, its version and the scope: shown as text, no script of it ran, the page whole")
+PY
 
 # 10,000 hosts, one in eight lacking a root: sorting brings the last block's host first, and the
 # filter finds one that sorting put into the last block.
