@@ -1,7 +1,7 @@
 # Installs the Debian packages that are missing for "$1" (run, deb, repo or test); sourced.
 # Runs apt-get update once, and only when something must be installed.
 
-vyr_packages_run="cmake ninja-build g++ qtbase5-dev libssl-dev openssl fonts-dejavu-core fonts-liberation"
+vyr_packages_run="cmake ninja-build g++ qtbase5-dev libqt5sql5-sqlite libssl-dev openssl fonts-dejavu-core fonts-liberation"
 vyr_packages_deb="$vyr_packages_run debhelper help2man lintian"
 vyr_packages_repo="$vyr_packages_deb reprepro gnupg"
 vyr_packages_test="$vyr_packages_repo xvfb xdotool x11-utils x11-xserver-utils util-linux dbus at-spi2-core python3-pyatspi

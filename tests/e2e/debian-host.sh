@@ -382,7 +382,8 @@ d = json.load(open(sys.argv[1])); d.update(schema=\"vyr-host-check/1\", host=\"o
     checked_at=datetime.datetime.now(datetime.timezone.utc).strftime(\"%Y-%m-%dT%H:%M:%SZ\"))
 json.dump(d, open(sys.argv[1], \"w\"))" "$root/tmp/docs/one.json"
         status=0
-        c vyr-fleet-report /tmp/docs > "$out" 2>&1 || status=$?
+        # With its history: the package brings the SQLite driver of Qt.
+        c vyr-fleet-report --history /tmp/fleet-history.sqlite /tmp/docs > "$out" 2>&1 || status=$?
         state=$(python3 -c "import json, sys; h = json.load(open(sys.argv[1]))[\"hosts\"][0]; print(h[\"state\"] + \": \" + h[\"why\"])" \
                 "$root/tmp/docs/fleet.json")
         [ "$status" = 2 ] && [[ $state == "channel quiet: its lists of http://127.0.0.1:$VYR_HTTP were last refreshed 8 d ago"* ]] \
@@ -506,6 +507,9 @@ fleet_case() {
 print(\" \".join(h[\"host\"] + \"=\" + h[\"state\"].replace(\" \", \"-\") for h in json.load(open(sys.argv[1]))[\"hosts\"]))" \
             "$report/fleet.json")
         [ "$states" = "gone=unreachable two=lacking three=retired one=in-step" ] || fail "the report says $states"
+        [ "$("$VYR_WORK/current/usr/bin/vyr-fleet-report" --history "$VYR_WORK/reports/history.sqlite" --since two)" \
+            = "$(python3 -c "import json, sys; print(json.load(open(sys.argv[1]))[\"generated\"])" "$report/fleet.json") lacking" ] \
+            || fail "the history the play keeps, of two: $("$VYR_WORK/current/usr/bin/vyr-fleet-report" --history "$VYR_WORK/reports/history.sqlite" --since two 2>&1)"
         for file in fleet.html fleet.json fleet.csv fleet-junit.xml; do [ -s "$report/$file" ] || fail "no $file"; done
         echo "the report play over three fresh hosts and one unreachable: $states, exit 3 ($report)"
     '
