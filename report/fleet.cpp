@@ -400,8 +400,13 @@ HostReport readHostDocument(const QString &path, const FleetOptions &options)
     return object ? hostReportOf(*object, path, options) : failedDocument(path, why);
 }
 
-Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions &options)
+Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions &options, const KnownLoader &load)
 {
+    const auto whole = [&load](const KnownHost &known) -> std::optional<KnownHost> {
+        if (!known.partial)
+            return known;
+        return load ? load(known.report.host) : std::nullopt;
+    };
     Fleet fleet;
     fleet.generated = options.now;
     fleet.scope = options.scope;
@@ -442,8 +447,10 @@ Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions 
         const auto known = previous.constFind(report.host);
         if (known != previous.cend() && !known->future && report.checkedAt.isValid()
             && known->report.checkedAt > report.checkedAt) {
-            report = known->report;
-            report.lastKnown = true;
+            if (const std::optional<KnownHost> last = whole(*known)) {
+                report = last->report;
+                report.lastKnown = true;
+            }
         }
         previous.remove(report.host);
         // One host, two documents: the newer one speaks.
@@ -455,8 +462,11 @@ Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions 
             fleet.hosts[*seen] = report;
         }
     }
-    for (KnownHost &known : previous) {
-        HostReport &host = known.report;
+    for (const KnownHost &known : qAsConst(previous)) {
+        std::optional<KnownHost> last = known.future ? known : whole(known);
+        if (!last)
+            continue;
+        HostReport &host = last->report;
         host.lastKnown = true;
         if (known.future) {
             host.state = HostState::Failed;

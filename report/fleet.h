@@ -11,6 +11,7 @@
 #include <QVector>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 namespace Ps {
@@ -94,9 +95,12 @@ HostReport readHostDocument(const QString &path, const FleetOptions &options);
 struct KnownHost
 {
     HostReport report;
-    bool future = false; // dated ahead of this report's clock: it decides nothing
+    bool future = false;  // dated ahead of this report's clock: it decides nothing
+    bool partial = false; // its name, check time and "since" only: the rest is read when it is wanted
 };
 using KnownHosts = QHash<QString, KnownHost>;
+// The whole of a partial known host, or none when it cannot be had.
+using KnownLoader = std::function<std::optional<KnownHost>(const QString &host)>;
 
 // A host as fleet.json holds it (and the history); none when it names no host
 // or no state a report gives.
@@ -110,7 +114,7 @@ KnownHosts previousHosts(const QString &folder, const FleetOptions &options, QSt
 // its schema; any other entry that is no readable document a failed host),
 // with what earlier reports knew for hosts whose document is older than what
 // they knew, or missing; "out of step since" carried on from them.
-Fleet buildFleet(const QString &folder, KnownHosts known, const FleetOptions &options);
+Fleet buildFleet(const QString &folder, KnownHosts known, const FleetOptions &options, const KnownLoader &load = {});
 // The same with the previous report's folder (or none); an unreadable one is a failed host.
 Fleet buildFleet(const QString &folder, const QString &previousReport, const FleetOptions &options);
 

@@ -3,6 +3,7 @@
 #include "fleetfiles.h"
 
 #include <QBuffer>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -99,22 +100,27 @@ QString ageText(const QDateTime &checkedAt, const QDateTime &now)
     return QStringLiteral("%1 d").arg(seconds / 86400);
 }
 
-QJsonObject hostJson(const HostReport &host, const QDateTime &generated)
+namespace {
+
+QJsonObject certificateJson(const HostCertificate &certificate)
 {
-    QJsonArray certificates;
-    for (const HostCertificate &certificate : host.certificates) {
-        QJsonObject entry{{QStringLiteral("store"), certificate.store},
-                          {QStringLiteral("name"), certificate.name},
-                          {QStringLiteral("thumbprint"), certificate.thumbprint},
-                          {QStringLiteral("result"), certificate.result}};
-        if (!certificate.reason.isEmpty())
-            entry.insert(QStringLiteral("reason"), certificate.reason);
-        if (certificate.notAfter.isValid()) {
-            entry.insert(QStringLiteral("not_after"), isoText(certificate.notAfter));
-            entry.insert(QStringLiteral("days_left"), certificate.daysLeft);
-        }
-        certificates.append(entry);
+    QJsonObject entry{{QStringLiteral("store"), certificate.store},
+                      {QStringLiteral("name"), certificate.name},
+                      {QStringLiteral("thumbprint"), certificate.thumbprint},
+                      {QStringLiteral("result"), certificate.result}};
+    if (!certificate.reason.isEmpty())
+        entry.insert(QStringLiteral("reason"), certificate.reason);
+    if (certificate.notAfter.isValid()) {
+        entry.insert(QStringLiteral("not_after"), isoText(certificate.notAfter));
+        entry.insert(QStringLiteral("days_left"), certificate.daysLeft);
     }
+    return entry;
+}
+
+} // namespace
+
+QByteArray hostLine(const HostReport &host, const QDateTime &generated)
+{
     QJsonObject object{{QStringLiteral("host"), host.host},
                        {QStringLiteral("state"), hostStateName(host.state)},
                        {QStringLiteral("why"), host.why},
@@ -125,10 +131,32 @@ QJsonObject hostJson(const HostReport &host, const QDateTime &generated)
                        {QStringLiteral("document"), host.document},
                        {QStringLiteral("version"), host.version},
                        {QStringLiteral("keyring"), host.keyring},
-                       {QStringLiteral("certificates"), certificates}};
+                       {QStringLiteral("certificates"), QJsonArray()}};
     if (host.outOfStepSince.isValid())
         object.insert(QStringLiteral("out_of_step_since"), isoText(host.outOfStepSince));
-    return object;
+    QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    // Every host holds the same few certificates: each one's JSON is made
+    // once (a thread's own, and only so many) and put in its place in the
+    // list Qt wrote empty. A key's quotes cannot occur unescaped in any value.
+    static thread_local QHash<QString, QByteArray> made;
+    if (made.size() > 4096)
+        made.clear();
+    QByteArray list;
+    for (const HostCertificate &certificate : host.certificates) {
+        const QString key = certificate.store + QLatin1Char('\n') + certificate.name + QLatin1Char('\n') + certificate.thumbprint
+                            + QLatin1Char('\n') + certificate.result + QLatin1Char('\n') + certificate.reason + QLatin1Char('\n')
+                            + QString::number(certificate.notAfter.isValid() ? certificate.notAfter.toMSecsSinceEpoch() : -1)
+                            + QLatin1Char('\n') + QString::number(certificate.daysLeft);
+        auto entry = made.constFind(key);
+        if (entry == made.cend())
+            entry = made.insert(key, QJsonDocument(certificateJson(certificate)).toJson(QJsonDocument::Compact));
+        if (!list.isEmpty())
+            list += ',';
+        list += *entry;
+    }
+    const QByteArray empty = "\"certificates\":[]";
+    line.insert(line.indexOf(empty) + empty.size() - 1, list);
+    return line;
 }
 
 namespace {
@@ -200,8 +228,7 @@ bool writeFleetJson(const Fleet &fleet, QIODevice *out)
     Put put{out};
     put(frame.left(at) + '\n');
     inSlices(fleet.hosts, put, [&fleet](int i) {
-        return QJsonDocument(hostJson(fleet.hosts.at(i), fleet.generated)).toJson(QJsonDocument::Compact)
-               + (i + 1 < fleet.hosts.size() ? ",\n" : "\n");
+        return hostLine(fleet.hosts.at(i), fleet.generated) + (i + 1 < fleet.hosts.size() ? ",\n" : "\n");
     });
     put(frame.mid(at) + '\n');
     return put.ok;

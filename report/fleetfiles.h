@@ -4,7 +4,6 @@
 #include "fleet.h"
 
 #include <QByteArray>
-#include <QJsonObject>
 
 #include <optional>
 
@@ -19,8 +18,8 @@ bool writeFleetCsv(const Fleet &fleet, QIODevice *out);
 bool writeFleetJunit(const Fleet &fleet, QIODevice *out);
 bool writeFleetHtml(const Fleet &fleet, QIODevice *out); // one page, no network, in fleetpage.cpp
 
-// A host as fleet.json holds it, and as the history keeps its last known state.
-QJsonObject hostJson(const HostReport &host, const QDateTime &generated);
+// A host as fleet.json holds it, one line, and as the history keeps its last known state.
+QByteArray hostLine(const HostReport &host, const QDateTime &generated);
 
 // The same, each whole, for a caller that holds it.
 QByteArray fleetJson(const Fleet &fleet);

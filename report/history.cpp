@@ -141,18 +141,39 @@ bool History::knownHosts(KnownHosts *hosts, const FleetOptions &options)
 {
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT last, out_of_step_since FROM host WHERE last IS NOT NULL")))
+    if (!query.exec(QStringLiteral("SELECT name, checked_at, out_of_step_since FROM host "
+                                   "WHERE last IS NOT NULL AND checked_at IS NOT NULL")))
         return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     while (query.next()) {
-        std::optional<KnownHost> known = knownHost(QJsonDocument::fromJson(query.value(0).toByteArray()).object(), options);
-        if (!known)
-            continue;
-        known->report.outOfStepSince = timeOf(query.value(1));
-        hosts->insert(known->report.host, *known);
+        KnownHost known;
+        known.partial = true;
+        known.report.host = query.value(0).toString();
+        known.report.checkedAt = timeOf(query.value(1));
+        known.report.outOfStepSince = timeOf(query.value(2));
+        known.future = options.now.secsTo(known.report.checkedAt) > options.skewSeconds;
+        if (known.report.checkedAt.isValid())
+            hosts->insert(known.report.host, known);
     }
     if (query.lastError().isValid())
         return failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
     return true;
+}
+
+std::optional<KnownHost> History::lastKnown(const QString &host, const FleetOptions &options)
+{
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    query.prepare(QStringLiteral("SELECT last, out_of_step_since FROM host WHERE name = ?"));
+    query.addBindValue(host);
+    if (!query.exec()) {
+        failed(QStringLiteral("cannot be read"), textOf(query.lastError()));
+        return std::nullopt;
+    }
+    if (!query.next())
+        return std::nullopt;
+    std::optional<KnownHost> known = knownHost(QJsonDocument::fromJson(query.value(0).toByteArray()).object(), options);
+    if (known)
+        known->report.outOfStepSince = timeOf(query.value(1));
+    return known;
 }
 
 bool History::trend(int reports, QVector<ReportCounts> *counts)
@@ -218,7 +239,7 @@ bool History::record(const Fleet &fleet)
             each.addBindValue(isoText(host.checkedAt));
         each.addBindValue(host.outOfStepSince.isValid() ? QVariant(isoText(host.outOfStepSince)) : QVariant(QVariant::String));
         if (!host.lastKnown)
-            each.addBindValue(QJsonDocument(hostJson(host, fleet.generated)).toJson(QJsonDocument::Compact));
+            each.addBindValue(hostLine(host, fleet.generated));
         state.addBindValue(report);
         state.addBindValue(host.host);
         state.addBindValue(hostStateName(host.state));
@@ -226,9 +247,20 @@ bool History::record(const Fleet &fleet)
             return failed(QStringLiteral("cannot be written"),
                           textOf(each.lastError().isValid() ? each.lastError() : state.lastError()));
     }
+    return true;
+}
+
+bool History::commit()
+{
+    QSqlDatabase database = QSqlDatabase::database(connection_, false);
     if (!database.commit())
         return failed(QStringLiteral("cannot be written"), textOf(database.lastError()));
     return true;
+}
+
+void History::rollback()
+{
+    QSqlDatabase::database(connection_, false).rollback();
 }
 
 bool History::statesOf(const QString &host, QVector<QPair<QDateTime, HostState>> *states)

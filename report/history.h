@@ -25,9 +25,16 @@ public:
     bool open();               // made when absent; false, with why(), when it cannot be used
     QString why() const;       // what went wrong, in a line
     int reportCount();         // -1 when it cannot be read
+    // Each host's name, last check and since when it is out of step (partial);
+    // the rest of one, when it is wanted. why() says when either failed.
     bool knownHosts(KnownHosts *hosts, const FleetOptions &options);
+    std::optional<KnownHost> lastKnown(const QString &host, const FleetOptions &options);
     bool trend(int reports, QVector<ReportCounts> *counts); // the latest reports, oldest first
+    // The report's rows, in a transaction left open: commit() makes them the
+    // history's, rollback() (or a run that ends first) leaves it as it was.
     bool record(const Fleet &fleet);
+    bool commit();
+    void rollback();
     // The host's state in each report that held it, oldest first.
     bool statesOf(const QString &host, QVector<QPair<QDateTime, HostState>> *states);
 

@@ -12,6 +12,7 @@
 
 #include <future>
 #include <memory>
+#include <vector>
 
 namespace Ps {
 namespace {
@@ -81,10 +82,13 @@ int runReport(const ReportRun &run, QTextStream &out, QTextStream &err)
     Fleet fleet;
     KnownHosts known;
     // The previous report's folder seeds a history that holds no report yet.
-    if (historyRead && reports > 0 && (historyRead = history->knownHosts(&known, options)))
-        fleet = buildFleet(run.folder, known, options);
-    else
+    if (historyRead && reports > 0 && (historyRead = history->knownHosts(&known, options))) {
+        fleet = buildFleet(run.folder, known, options,
+                           [&history, &options](const QString &host) { return history->lastKnown(host, options); });
+        historyRead = history->why().isEmpty();
+    } else {
         fleet = buildFleet(run.folder, run.previous, options);
+    }
     QVector<ReportCounts> earlier;
     if (historyRead && (historyRead = history->trend(std::max(run.trendReports - 1, 0), &earlier)))
         fleet.trend = earlier + fleet.trend;
@@ -119,22 +123,26 @@ int runReport(const ReportRun &run, QTextStream &out, QTextStream &err)
         StreamedFile streamed(folder, file.name);
         return file.write(fleet, &streamed) && streamed.commit() != WholeFileStream::Outcome::Failed;
     };
-    // fleet.json takes as long as the other three together: it is written beside them.
-    std::future<bool> json = std::async(std::launch::async, write, files[0]);
+    // Each file is made from the fleet alone: all four at once, on every core.
+    std::vector<std::future<bool>> made;
+    for (const Made &file : files)
+        made.push_back(std::async(std::launch::async, write, file));
+    // The history's rows go in meanwhile, here (a connection is its thread's
+    // own), and count only once every file is written.
+    const bool recorded = historyRead && history->record(fleet);
     QStringList failed;
-    for (const Made &file : files) {
-        if (&file != &files[0] && !write(file))
-            failed.append(file.name);
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        if (!made[i].get())
+            failed.append(files[i].name);
     }
-    if (!json.get())
-        failed.prepend(files[0].name);
     if (!failed.isEmpty()) {
+        if (recorded)
+            history->rollback();
         for (const QString &name : qAsConst(failed))
             err << "vyr-fleet-report: " << QDir(folder).filePath(name) << " could not be written\n";
         return 4;
     }
-    if (historyRead && !history->record(fleet))
-        historyRead = false;
+    historyRead = recorded && history->commit();
     for (int i = 0; i < hostStateCount; ++i)
         out << hostStateName(HostState(i)) << ' ' << fleet.count(HostState(i)) << '\n';
     for (const HostReport &host : qAsConst(fleet.hosts)) {
