@@ -482,7 +482,22 @@ Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions 
                               : host.checkedAt.isValid()       ? std::min(host.checkedAt, options.now)
                                                                : options.now;
     }
-    std::sort(fleet.hosts.begin(), fleet.hosts.end(), worseFirst);
+    // Each host's key once, not at each comparison: its earliest expiry is a walk over its certificates.
+    std::vector<std::pair<qint64, int>> order;
+    order.reserve(std::size_t(fleet.hosts.size()));
+    for (int i = 0; i < fleet.hosts.size(); ++i)
+        order.emplace_back(fleet.hosts.at(i).earliestDaysLeft(), i);
+    std::sort(order.begin(), order.end(), [&fleet](const std::pair<qint64, int> &a, const std::pair<qint64, int> &b) {
+        const HostReport &x = fleet.hosts.at(a.second), &y = fleet.hosts.at(b.second);
+        if (x.state != y.state)
+            return x.state < y.state;
+        return a.first != b.first ? a.first < b.first : x.host < y.host;
+    });
+    QVector<HostReport> sorted;
+    sorted.reserve(fleet.hosts.size());
+    for (const auto &each : order)
+        sorted.append(std::move(fleet.hosts[each.second]));
+    fleet.hosts = std::move(sorted);
     QHash<QString, int> versions;
     for (const HostReport &host : qAsConst(fleet.hosts)) {
         if (!host.version.isEmpty())
