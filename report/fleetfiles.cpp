@@ -227,7 +227,7 @@ bool writeFleetJson(const Fleet &fleet, QIODevice *out)
     const int at = frame.indexOf(hosts + ']') + hosts.size();
     Put put{out};
     put(frame.left(at) + '\n');
-    inSlices(fleet.hosts, put, [&fleet](int i) {
+    inSlices(fleet.hosts, put, [&fleet](int i) -> QByteArray {
         return hostLine(fleet.hosts.at(i), fleet.generated) + (i + 1 < fleet.hosts.size() ? ",\n" : "\n");
     });
     put(frame.mid(at) + '\n');
@@ -238,7 +238,7 @@ bool writeFleetCsv(const Fleet &fleet, QIODevice *out)
 {
     Put put{out};
     put("host,state,checked_at,store,name,thumbprint,result,not_after,days_left,why\r\n");
-    inSlices(fleet.hosts, put, [&fleet](int i) {
+    inSlices(fleet.hosts, put, [&fleet](int i) -> QByteArray {
         const HostReport &host = fleet.hosts.at(i);
         QString text;
         const QString head = csvField(host.host) + QLatin1Char(',') + csvField(hostStateName(host.state)) + QLatin1Char(',')

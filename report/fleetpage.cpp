@@ -255,7 +255,7 @@ QString trendPicture(const QVector<ReportCounts> &trend)
                        .arg(QString::number(r * column, 'f', 1), QString::number(column, 'f', 1), QString::number(height),
                             escaped(isoText(report.generated) + QStringLiteral(": ") + said.join(QStringLiteral(", "))));
     }
-    const auto sharesOf = [](const ReportCounts &report) {
+    const auto sharesOf = [](const ReportCounts &report) -> QString {
         QStringList shares;
         for (int i = 0; i < hostStateCount; ++i) {
             if (const int count = report.counts[std::size_t(i)])
@@ -266,9 +266,9 @@ QString trendPicture(const QVector<ReportCounts> &trend)
     };
     const QString title = trend.isEmpty() ? QStringLiteral("No report yet.")
                           : trend.size() == 1
-                              ? QStringLiteral("The hosts' states in the one report so far: ") + sharesOf(trend.last()) + '.'
-                              : QStringLiteral("The hosts' states over the last %1 reports: from ").arg(trend.size())
-                                    + sharesOf(trend.first()) + QStringLiteral(" to ") + sharesOf(trend.last()) + '.';
+                              ? QString(QStringLiteral("The hosts' states in the one report so far: ") + sharesOf(trend.last()) + '.')
+                              : QString(QStringLiteral("The hosts' states over the last %1 reports: from ").arg(trend.size())
+                                        + sharesOf(trend.first()) + QStringLiteral(" to ") + sharesOf(trend.last()) + '.');
     return QStringLiteral("<svg class=\"picture\" id=\"trend\" viewBox=\"0 0 1000 160\" preserveAspectRatio=\"none\" role=\"img\" "
                           "aria-labelledby=\"trend-title\"><title id=\"trend-title\">%1</title>%2</svg>")
         .arg(escaped(title), columns);

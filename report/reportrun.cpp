@@ -93,9 +93,9 @@ int runReport(const ReportRun &run, QTextStream &out, QTextStream &err)
     if (historyRead && (historyRead = history->trend(std::max(run.trendReports - 1, 0), &earlier)))
         fleet.trend = earlier + fleet.trend;
     fleet.history = !history     ? QStringLiteral("No history is kept (--history).")
-                    : historyRead ? QStringLiteral("From the history in ") + run.history + QStringLiteral(": the last ")
-                                       + QString::number(fleet.trend.size()) + QStringLiteral(" reports.")
-                                  : QStringLiteral("No history: ") + history->why() + QLatin1Char('.');
+                    : historyRead ? QString(QStringLiteral("From the history in ") + run.history + QStringLiteral(": the last ")
+                                               + QString::number(fleet.trend.size()) + QStringLiteral(" reports."))
+                                  : QString(QStringLiteral("No history: ") + history->why() + QLatin1Char('.'));
 
     const QString folder = run.out.isEmpty() ? run.folder : run.out;
     // A host's own document is never written over: the host would be gone
