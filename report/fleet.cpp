@@ -4,6 +4,7 @@
 #include "fleetfiles.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -417,8 +418,14 @@ Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions 
             outSince.insert(it.key(), it->report.outOfStepSince);
     }
     QHash<QString, int> index;
-    const QStringList entries = QDir(folder).entryList(
-        {QStringLiteral("*.json")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    // Names only, sorted here: QDir's own sort looks at each entry's file first.
+    QStringList entries;
+    for (QDirIterator it(folder, {QStringLiteral("*.json")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+         it.hasNext();) {
+        it.next();
+        entries.append(it.fileName());
+    }
+    std::sort(entries.begin(), entries.end());
     // Reading and judging the documents is most of a report's time, and no
     // document depends on another: each core takes every n-th of them.
     std::vector<std::optional<HostReport>> read(std::size_t(entries.size()));
