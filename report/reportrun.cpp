@@ -73,27 +73,27 @@ int runReport(const ReportRun &run, QTextStream &out, QTextStream &err)
 {
     const FleetOptions &options = run.options;
     std::unique_ptr<History> history;
-    bool historyRead = false;
+    bool historyKept = false;
     int reports = 0;
     if (!run.history.isEmpty()) {
         history = std::make_unique<History>(run.history);
-        historyRead = history->open() && (reports = history->reportCount()) >= 0;
+        historyKept = history->open() && (reports = history->reportCount()) >= 0;
     }
     Fleet fleet;
     KnownHosts known;
     // The previous report's folder seeds a history that holds no report yet.
-    if (historyRead && reports > 0 && (historyRead = history->knownHosts(&known, options))) {
+    if (historyKept && reports > 0 && (historyKept = history->knownHosts(&known, options))) {
         fleet = buildFleet(run.folder, known, options,
                            [&history, &options](const QString &host) { return history->lastKnown(host, options); });
-        historyRead = history->why().isEmpty();
+        historyKept = history->why().isEmpty();
     } else {
         fleet = buildFleet(run.folder, run.previous, options);
     }
     QVector<ReportCounts> earlier;
-    if (historyRead && (historyRead = history->trend(std::max(run.trendReports - 1, 0), &earlier)))
+    if (historyKept && (historyKept = history->trend(std::max(run.trendReports - 1, 0), &earlier)))
         fleet.trend = earlier + fleet.trend;
     fleet.history = !history     ? QStringLiteral("No history is kept (--history).")
-                    : historyRead ? QString(QStringLiteral("From the history in ") + run.history + QStringLiteral(": the last ")
+                    : historyKept ? QString(QStringLiteral("From the history in ") + run.history + QStringLiteral(": the last ")
                                                + QString::number(fleet.trend.size()) + QStringLiteral(" reports."))
                                   : QString(QStringLiteral("No history: ") + history->why() + QLatin1Char('.'));
 
@@ -129,7 +129,7 @@ int runReport(const ReportRun &run, QTextStream &out, QTextStream &err)
         made.push_back(std::async(std::launch::async, write, file));
     // The history's rows go in meanwhile, here (a connection is its thread's
     // own), and count only once every file is written.
-    const bool recorded = historyRead && history->record(fleet);
+    const bool recorded = historyKept && history->record(fleet);
     QStringList failed;
     for (std::size_t i = 0; i < made.size(); ++i) {
         if (!made[i].get())
@@ -142,7 +142,7 @@ int runReport(const ReportRun &run, QTextStream &out, QTextStream &err)
             err << "vyr-fleet-report: " << QDir(folder).filePath(name) << " could not be written\n";
         return 4;
     }
-    historyRead = recorded && history->commit();
+    historyKept = recorded && history->commit();
     for (int i = 0; i < hostStateCount; ++i)
         out << hostStateName(HostState(i)) << ' ' << fleet.count(HostState(i)) << '\n';
     for (const HostReport &host : qAsConst(fleet.hosts)) {
@@ -150,7 +150,7 @@ int runReport(const ReportRun &run, QTextStream &out, QTextStream &err)
             out << host.host << ' ' << hostStateName(host.state) << ": " << host.why << '\n';
     }
     out << fleet.hosts.size() << " hosts: " << QDir(folder).filePath(QStringLiteral("fleet.html")) << '\n';
-    if (history && !historyRead) {
+    if (history && !historyKept) {
         err << "vyr-fleet-report: " << history->why() << "; the report is written, but not recorded\n";
         return 4;
     }
