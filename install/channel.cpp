@@ -18,12 +18,20 @@ QByteArray readCapped(const QString &path, qint64 cap)
     return file.read(cap);
 }
 
-// The first stanza's field, as deb822 has it: names in any case.
+// The first stanza's field, as deb822 has it: names in any case, a line
+// that starts with # a comment (an administrator's old URIs, kept so).
 QString fieldOf(const QByteArray &text, const char *name)
 {
+    bool inStanza = false;
     for (const QByteArray &line : text.split('\n')) {
-        if (line.trimmed().isEmpty())
-            break;
+        if (line.startsWith('#'))
+            continue;
+        if (line.trimmed().isEmpty()) {
+            if (inStanza)
+                break;
+            continue;
+        }
+        inStanza = true;
         const int colon = line.indexOf(':');
         if (colon > 0 && line.left(colon).trimmed().toLower() == QByteArray(name).toLower())
             return QString::fromUtf8(line.mid(colon + 1).trimmed());

@@ -228,6 +228,9 @@ void TestVerbReport::aptChannel_data()
     QTest::newRow("never fetched: another repository's lists only")
         << ours << "deb.debian.org_debian_dists_stable_InRelease" << "http://127.0.0.1:8080||1.2.0|1.2.0+keys1";
     // apt drops the user and quotes what is odd in a name.
+    QTest::newRow("comments before and among the fields")
+        << "# URIs: http://old.example\n\n" + ours.left(11) + "# URIs: http://older.example\n" + ours.mid(11)
+        << "127.0.0.1:8080_dists_stable_InRelease" << "http://127.0.0.1:8080|" + refreshed + "|1.2.0|1.2.0+keys1";
     QTest::newRow("a path, a user, odd characters")
         << "uris:   https://me:pw@apt.example.org/vyr_ca/~x  https://mirror.example\nsuites: stable\n"
         << "apt.example.org_vyr%5fca_%7ex_dists_stable_InRelease"
