@@ -7,7 +7,7 @@ vyr_packages_repo="$vyr_packages_deb reprepro gnupg"
 vyr_packages_test="$vyr_packages_repo xvfb xdotool x11-utils x11-xserver-utils util-linux dbus at-spi2-core python3-pyatspi
     mingw-w64 wine64 fonts-wine clang libclang-rt-14-dev ansible-core ansible imagemagick dpkg-dev curl ca-certificates
     debootstrap desktop-file-utils polkitd firefox-esr chromium default-jdk-headless p11-kit-modules
-    osslsigncode wixl msitools strace prometheus prometheus-node-exporter diffoscope-minimal faketime"
+    osslsigncode wixl msitools python3-gi gir1.2-libmsi-1.0 strace prometheus prometheus-node-exporter diffoscope-minimal faketime"
 
 vyr_install_missing() {
     local wanted missing="" package

@@ -7,7 +7,8 @@
 # codes are named from them (wixl would draw them at random), and the
 # summary's Created and Last Saved, like the cabinet's file time, are
 # SOURCE_DATE_EPOCH (by default the tree's changelog entry; wixl would take
-# the clock).
+# the clock), set through libmsi's GObject bindings (gir1.2-libmsi-1.0,
+# apart from msitools).
 # Usage: scripts/make-msi.sh <vyr-cert-installer.exe> <version> <out.msi>
 set -euo pipefail
 exe=$(realpath "$1") version=$2 out=$(realpath "$3")
