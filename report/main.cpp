@@ -32,7 +32,8 @@ int main(int argc, char *argv[])
                                     QStringLiteral("days"), QStringLiteral("30"));
     const QCommandLineOption previous(QStringLiteral("previous"),
                                       QStringLiteral("The previous report's folder: a host whose document here is older "
-                                                     "keeps its last known state, and so does a host missing here."),
+                                                     "keeps its last known state, and so does a host missing here. With "
+                                                     "--history, only while the history holds no report."),
                                       QStringLiteral("folder"));
     const QCommandLineOption scope(QStringLiteral("scope"),
                                    QStringLiteral("What the hosts are, for the report's head (\"all hosts\")."),
