@@ -254,7 +254,6 @@ std::optional<KnownHost> knownHost(const QJsonObject &entry, const FleetOptions 
     }
     countDays(host.certificates, options.now);
     shareTexts(host);
-    known.future = inFuture(host.checkedAt, options);
     if (!BundleRules::isBareFileName(host.host) || !host.checkedAt.isValid()
         || !hostStateNamed(entry.value(QStringLiteral("state")).toString(), &host.state))
         return std::nullopt;
@@ -380,6 +379,11 @@ int Fleet::count(HostState state) const
     return int(std::count_if(hosts.cbegin(), hosts.cend(), [state](const HostReport &host) { return host.state == state; }));
 }
 
+int reportThreads()
+{
+    return std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+}
+
 int ReportCounts::total() const
 {
     return std::accumulate(counts.cbegin(), counts.cend(), 0);
@@ -414,7 +418,7 @@ Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions 
     fleet.expiryDays = options.expiryDays;
     QHash<QString, QDateTime> outSince;
     for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
-        if (it->report.outOfStepSince.isValid() && !it->future)
+        if (it->report.outOfStepSince.isValid() && !inFuture(it->report.checkedAt, options))
             outSince.insert(it.key(), it->report.outOfStepSince);
     }
     QHash<QString, int> index;
@@ -439,7 +443,7 @@ Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions 
                 read[std::size_t(i)] = object ? hostReportOf(*object, path, options) : failedDocument(path, why);
         }
     };
-    const int cores = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+    const int cores = reportThreads();
     std::vector<std::thread> others;
     for (int core = 1; core < cores && core < entries.size(); ++core)
         others.emplace_back(readEvery, core, cores);
@@ -452,7 +456,7 @@ Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions 
         HostReport report = std::move(*each);
         each.reset();
         const auto known = previous.constFind(report.host);
-        if (known != previous.cend() && !known->future && report.checkedAt.isValid()
+        if (known != previous.cend() && !inFuture(known->report.checkedAt, options) && report.checkedAt.isValid()
             && known->report.checkedAt > report.checkedAt) {
             if (const std::optional<KnownHost> last = whole(*known)) {
                 report = last->report;
@@ -470,12 +474,14 @@ Fleet buildFleet(const QString &folder, KnownHosts previous, const FleetOptions 
         }
     }
     for (const KnownHost &known : qAsConst(previous)) {
-        std::optional<KnownHost> last = known.future ? known : whole(known);
+        // A state dated ahead of this report's clock decides nothing.
+        const bool future = inFuture(known.report.checkedAt, options);
+        std::optional<KnownHost> last = future ? known : whole(known);
         if (!last)
             continue;
         HostReport &host = last->report;
         host.lastKnown = true;
-        if (known.future) {
+        if (future) {
             host.state = HostState::Failed;
             host.why = QStringLiteral("its last known state is ") + futureWhy(host.checkedAt, options);
         }

@@ -95,12 +95,14 @@ HostReport readHostDocument(const QString &path, const FleetOptions &options);
 struct KnownHost
 {
     HostReport report;
-    bool future = false;  // dated ahead of this report's clock: it decides nothing
     bool partial = false; // its name, check time and "since" only: the rest is read when it is wanted
 };
 using KnownHosts = QHash<QString, KnownHost>;
 // The whole of a partial known host, or none when it cannot be had.
 using KnownLoader = std::function<std::optional<KnownHost>(const QString &host)>;
+
+// How many threads a report shares its work among: the machine's cores.
+int reportThreads();
 
 // A host as fleet.json holds it (and the history); none when it names no host
 // or no state a report gives.

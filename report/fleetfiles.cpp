@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <future>
-#include <thread>
 #include <vector>
 
 namespace Ps {
@@ -117,6 +116,15 @@ QJsonObject certificateJson(const HostCertificate &certificate)
     return entry;
 }
 
+// Where the items go in Qt's JSON of an object that holds an empty list
+// under the key: just inside its brackets. A key's quotes cannot occur
+// unescaped in any value, so the key's one occurrence is the list's.
+int listAt(const QByteArray &json, const QByteArray &key)
+{
+    const QByteArray empty = '"' + key + "\":[";
+    return json.indexOf(empty + ']') + empty.size();
+}
+
 } // namespace
 
 QByteArray hostLine(const HostReport &host, const QDateTime &generated)
@@ -137,7 +145,7 @@ QByteArray hostLine(const HostReport &host, const QDateTime &generated)
     QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
     // Every host holds the same few certificates: each one's JSON is made
     // once (a thread's own, and only so many) and put in its place in the
-    // list Qt wrote empty. A key's quotes cannot occur unescaped in any value.
+    // list Qt wrote empty.
     static thread_local QHash<QString, QByteArray> made;
     if (made.size() > 4096)
         made.clear();
@@ -154,9 +162,7 @@ QByteArray hostLine(const HostReport &host, const QDateTime &generated)
             list += ',';
         list += *entry;
     }
-    const QByteArray empty = "\"certificates\":[]";
-    line.insert(line.indexOf(empty) + empty.size() - 1, list);
-    return line;
+    return line.insert(listAt(line, "certificates"), list);
 }
 
 namespace {
@@ -178,7 +184,7 @@ template<typename Line>
 void inSlices(const QVector<HostReport> &hosts, Put &put, Line line)
 {
     constexpr int slice = 500;
-    const int cores = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+    const int cores = reportThreads();
     for (int first = 0; first < hosts.size(); first += slice * cores) {
         std::vector<std::future<QByteArray>> made;
         for (int begin = first; begin < std::min(first + slice * cores, hosts.size()); begin += slice) {
@@ -220,11 +226,9 @@ bool writeFleetJson(const Fleet &fleet, QIODevice *out)
                              {QStringLiteral("counts"), counts},
                              {QStringLiteral("exit_code"), fleet.exitCode()},
                              {QStringLiteral("hosts"), QJsonArray()}};
-    // The hosts go one a line between the head and the tail Qt writes around
-    // an empty list: a key's quotes cannot occur unescaped in any value.
+    // The hosts go one a line between the head and the tail Qt writes around an empty list.
     const QByteArray frame = QJsonDocument(report).toJson(QJsonDocument::Compact);
-    const QByteArray hosts = "\"hosts\":[";
-    const int at = frame.indexOf(hosts + ']') + hosts.size();
+    const int at = listAt(frame, "hosts");
     Put put{out};
     put(frame.left(at) + '\n');
     inSlices(fleet.hosts, put, [&fleet](int i) -> QByteArray {

@@ -137,7 +137,7 @@ int History::reportCount()
     return query.value(0).toInt();
 }
 
-bool History::knownHosts(KnownHosts *hosts, const FleetOptions &options)
+bool History::knownHosts(KnownHosts *hosts)
 {
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     query.setForwardOnly(true);
@@ -150,7 +150,6 @@ bool History::knownHosts(KnownHosts *hosts, const FleetOptions &options)
         known.report.host = query.value(0).toString();
         known.report.checkedAt = timeOf(query.value(1));
         known.report.outOfStepSince = timeOf(query.value(2));
-        known.future = options.now.secsTo(known.report.checkedAt) > options.skewSeconds;
         if (known.report.checkedAt.isValid())
             hosts->insert(known.report.host, known);
     }

@@ -27,7 +27,7 @@ public:
     int reportCount();         // -1 when it cannot be read
     // Each host's name, last check and since when it is out of step (partial);
     // the rest of one, when it is wanted. why() says when either failed.
-    bool knownHosts(KnownHosts *hosts, const FleetOptions &options);
+    bool knownHosts(KnownHosts *hosts);
     std::optional<KnownHost> lastKnown(const QString &host, const FleetOptions &options);
     bool trend(int reports, QVector<ReportCounts> *counts); // the latest reports, oldest first
     // The report's rows, in a transaction left open: commit() makes them the

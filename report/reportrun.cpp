@@ -82,7 +82,7 @@ int runReport(const ReportRun &run, QTextStream &out, QTextStream &err)
     Fleet fleet;
     KnownHosts known;
     // The previous report's folder seeds a history that holds no report yet.
-    if (historyKept && reports > 0 && (historyKept = history->knownHosts(&known, options))) {
+    if (historyKept && reports > 0 && (historyKept = history->knownHosts(&known))) {
         fleet = buildFleet(run.folder, known, options,
                            [&history, &options](const QString &host) { return history->lastKnown(host, options); });
         historyKept = history->why().isEmpty();
